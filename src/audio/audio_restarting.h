@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+
+namespace sonorel {
+
+// Restarts the audio service; the one operation that may need privileges.
+class AudioRestarting {
+public:
+    virtual ~AudioRestarting() = default;
+
+    // Completes once the service was asked to restart and the reset tool
+    // reported success; it never touches settings. Throws AudioRepairError
+    // (cancelled, recordingActive, inputActivityUnknown, system).
+    virtual QCoro::Task<void> restart() = 0;
+
+protected:
+    AudioRestarting() = default;
+    AudioRestarting(const AudioRestarting&) = delete;
+    AudioRestarting& operator=(const AudioRestarting&) = delete;
+};
+
+}  // namespace sonorel

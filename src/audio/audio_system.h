@@ -1,0 +1,40 @@
+#pragma once
+
+#include "model/audio_setting.h"
+#include "model/audio_snapshot.h"
+
+#include <string>
+
+namespace sonorel {
+
+// Everything the logic reads from or writes to the audio configuration.
+// Called on the Qt main thread only; implementations are long-lived objects
+// shared by the store and the repair coordinator.
+class AudioSystem {
+public:
+    virtual ~AudioSystem() = default;
+
+    // A complete, fresh reading on every call. Never throws: a failed reading
+    // comes back with `readError` set.
+    virtual AudioSnapshot snapshot() = 0;
+
+    // Writes exactly this setting. Returning means the server accepted the
+    // write, not that a reading shows it yet: callers verify. Throws
+    // AudioRepairError (deviceGone, unsupported, system).
+    virtual void apply(const AudioSetting& setting) = 0;
+
+    // Select a device without the verification loop; errors as `apply`.
+    virtual void setDefaultOutput(const std::string& uid) = 0;
+    virtual void setDefaultInput(const std::string& uid) = 0;
+    virtual void setNominalRate(const std::string& uid, double rate) = 0;
+
+    // Removes every listener monitoring installed; harmless when off.
+    virtual void stopMonitoring() = 0;
+
+protected:
+    AudioSystem() = default;
+    AudioSystem(const AudioSystem&) = delete;
+    AudioSystem& operator=(const AudioSystem&) = delete;
+};
+
+}  // namespace sonorel

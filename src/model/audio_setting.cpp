@@ -1,0 +1,66 @@
+#include "model/audio_setting.h"
+
+#include <cmath>
+
+namespace sonorel {
+
+namespace {
+
+// Volumes are float32: 0.255f lies just below 0.255, so without this slack a
+// difference of exactly half a percent would count as applied.
+constexpr double floatSlack = 1e-6;
+constexpr double volumeTolerance = 0.005 - floatSlack;
+constexpr double rateTolerance = 1.0;
+
+bool closeEnough(float a, float b)
+{
+    return std::abs(double(a) - double(b)) < volumeTolerance;
+}
+
+}  // namespace
+
+const std::string& AudioSetting::uid() const
+{
+    return std::visit([](const auto& setting) -> const std::string& { return setting.uid; }, value);
+}
+
+bool AudioSetting::isSameTarget(const AudioSetting& other) const
+{
+    if (value.index() != other.value.index())
+        return false;
+    return std::visit(
+        [&other](const auto& setting) {
+            using Case = std::decay_t<decltype(setting)>;
+            const auto& theirs = std::get<Case>(other.value);
+            if constexpr (std::is_same_v<Case, Volume> || std::is_same_v<Case, Mute>)
+                return setting.uid == theirs.uid && setting.direction == theirs.direction
+                    && setting.element == theirs.element;
+            else if constexpr (std::is_same_v<Case, Balance> || std::is_same_v<Case, Rate>)
+                return setting.uid == theirs.uid;
+            else
+                return true;
+        },
+        value);
+}
+
+bool AudioSetting::matches(const AudioSetting& other) const
+{
+    if (!isSameTarget(other))
+        return false;
+    return std::visit(
+        [&other](const auto& setting) {
+            using Case = std::decay_t<decltype(setting)>;
+            const auto& theirs = std::get<Case>(other.value);
+            if constexpr (std::is_same_v<Case, Volume> || std::is_same_v<Case, Balance>)
+                return closeEnough(setting.value, theirs.value);
+            else if constexpr (std::is_same_v<Case, Rate>)
+                return std::abs(setting.value - theirs.value) < rateTolerance;
+            else if constexpr (std::is_same_v<Case, Mute>)
+                return setting.value == theirs.value;
+            else
+                return setting.uid == theirs.uid;
+        },
+        value);
+}
+
+}  // namespace sonorel

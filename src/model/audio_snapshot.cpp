@@ -1,0 +1,200 @@
+#include "model/audio_snapshot.h"
+
+#include "model/text_format.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sonorel {
+
+std::string AudioStreamFormat::label() const
+{
+    std::string text = std::to_string(channels) + " ch · " + kilohertzNumber(sampleRate) + " kHz · ";
+    if (bitDepth == 0)
+        return text + "encoded";
+    return text + std::to_string(bitDepth) + "-bit" + (isFloat ? " float" : "");
+}
+
+bool AudioDevice::isPhysical() const
+{
+    return transport != AudioTransport::virtual_ && transport != AudioTransport::aggregate;
+}
+
+std::optional<double> AudioDevice::standardRate() const
+{
+    for (double rate : {48000.0, 44100.0}) {
+        if (std::any_of(availableRates.begin(), availableRates.end(),
+                        [rate](const ClosedRange<double>& range) { return range.contains(rate); }))
+            return rate;
+    }
+    return std::nullopt;
+}
+
+std::optional<float> AudioDevice::inputVolume() const
+{
+    std::optional<float> loudest;
+    for (const auto& control : inputControls) {
+        if (control.element == 0 && control.volume)
+            return control.volume;
+        if (control.volume && (!loudest || *control.volume > *loudest))
+            loudest = control.volume;
+    }
+    return loudest;
+}
+
+std::optional<bool> AudioDevice::inputMuted() const
+{
+    std::optional<bool> allMuted;
+    for (const auto& control : inputControls) {
+        if (control.element == 0 && control.isMuted)
+            return control.isMuted;
+        if (control.isMuted)
+            allMuted = allMuted.value_or(true) && *control.isMuted;
+    }
+    return allMuted;
+}
+
+std::optional<double> AudioDevice::latencyMilliseconds() const
+{
+    if (!bufferFrames || !latencyFrames || !safetyOffsetFrames || !sampleRate || !std::isfinite(*sampleRate)
+        || *sampleRate <= 0)
+        return std::nullopt;
+    const double frames = double(*bufferFrames) + double(*latencyFrames) + double(*safetyOffsetFrames);
+    return frames / *sampleRate * 1000;
+}
+
+std::vector<AudioChannelState> AudioDevice::controls(AudioDirection direction) const
+{
+    if (direction == AudioDirection::input)
+        return inputControls;
+    if (!outputControls.empty())
+        return outputControls;
+    if (volume || isMuted)
+        return {AudioChannelState{0, volume, isMuted, canSetVolume, canSetMute}};
+    return {};
+}
+
+std::string AudioDevice::symbolName() const
+{
+    switch (transport) {
+    case AudioTransport::builtIn:
+        return outputChannels > 0 ? "laptopcomputer" : "mic";
+    case AudioTransport::bluetooth:
+        return "headphones";
+    case AudioTransport::usb:
+        return "cable.connector";
+    case AudioTransport::display:
+        return "display";
+    case AudioTransport::virtual_:
+    case AudioTransport::aggregate:
+        return "waveform.path";
+    case AudioTransport::other:
+        break;
+    }
+    return "speaker.wave.2";
+}
+
+const AudioDevice* AudioSnapshot::device(std::optional<AudioObjectID> id) const
+{
+    if (!id)
+        return nullptr;
+    auto found = std::find_if(devices.begin(), devices.end(), [id](const AudioDevice& d) { return d.id == *id; });
+    return found == devices.end() ? nullptr : &*found;
+}
+
+std::vector<AudioDevice> AudioSnapshot::outputDevices() const
+{
+    std::vector<AudioDevice> outputs;
+    std::copy_if(devices.begin(), devices.end(), std::back_inserter(outputs),
+                 [](const AudioDevice& d) { return d.isAlive && d.outputChannels > 0; });
+    return outputs;
+}
+
+const AudioDevice* AudioSnapshot::builtInMicrophone() const
+{
+    for (const auto& d : devices)
+        if (d.transport == AudioTransport::builtIn && d.inputChannels > 0 && d.isAlive)
+            return &d;
+    return nullptr;
+}
+
+const AudioDevice* AudioSnapshot::fallbackOutput() const
+{
+    auto isOutput = [](const AudioDevice& d) { return d.isAlive && d.outputChannels > 0; };
+    for (const auto& d : devices)
+        if (isOutput(d) && d.transport == AudioTransport::builtIn)
+            return &d;
+    for (const auto& d : devices)
+        if (isOutput(d) && d.isPhysical())
+            return &d;
+    return nullptr;
+}
+
+bool isRecent(Date date, Date capturedAt)
+{
+    const auto age = capturedAt - date;
+    return age >= std::chrono::seconds{0} && age < std::chrono::seconds{120};
+}
+
+int AudioSnapshot::recentOverloadCount() const
+{
+    return int(std::count_if(overloadDates.begin(), overloadDates.end(),
+                             [this](Date date) { return isRecent(date, capturedAt); }));
+}
+
+bool AudioSnapshot::isInputActive() const
+{
+    return inputIOActive || std::any_of(devices.begin(), devices.end(), [](const AudioDevice& d) {
+               return d.inputChannels > 0 && d.isRunningInput;
+           });
+}
+
+namespace {
+
+void appendControlSettings(std::vector<AudioSetting>& settings, const std::string& uid, AudioDirection side,
+                           const std::vector<AudioChannelState>& controls)
+{
+    for (const auto& control : controls) {
+        if (control.volume)
+            settings.push_back(AudioSetting::Volume{uid, side, control.element, *control.volume});
+        if (control.isMuted)
+            settings.push_back(AudioSetting::Mute{uid, side, control.element, *control.isMuted});
+    }
+}
+
+}  // namespace
+
+std::vector<AudioSetting> AudioSnapshot::settings() const
+{
+    std::vector<AudioSetting> result;
+    if (const auto* out = outputDevice())
+        result.push_back(AudioSetting::Output{out->uid});
+    if (const auto* in = inputDevice())
+        result.push_back(AudioSetting::Input{in->uid});
+    if (const auto* alerts = systemOutputDevice())
+        result.push_back(AudioSetting::Alerts{alerts->uid});
+
+    for (const auto& d : devices) {
+        if (!d.isAlive)
+            continue;
+        appendControlSettings(result, d.uid, AudioDirection::input, d.controls(AudioDirection::input));
+        appendControlSettings(result, d.uid, AudioDirection::output, d.controls(AudioDirection::output));
+        if (d.balance)
+            result.push_back(AudioSetting::Balance{d.uid, *d.balance});
+        if (d.sampleRate)
+            result.push_back(AudioSetting::Rate{d.uid, *d.sampleRate});
+    }
+    return result;
+}
+
+bool AudioSnapshot::confirms(const AudioSetting& setting) const
+{
+    if (readError)
+        return false;
+    for (const auto& current : settings())
+        if (current.isSameTarget(setting))
+            return setting.matches(current);
+    return false;
+}
+
+}  // namespace sonorel

@@ -1,0 +1,33 @@
+#pragma once
+
+// The stored and exchanged JSON forms of the model. Decoders throw
+// JsonDecodeError with a message that names the offending field.
+
+#include "model/activity_log.h"
+#include "model/audio_snapshot.h"
+#include "model/json_fields.h"
+#include "model/preferred_output.h"
+
+#include <string>
+#include <string_view>
+
+namespace sonorel {
+
+// An array of {"id","date","title","detail","kind"}; dates in seconds since
+// 2001-01-01, ids in upper case. Decoding keeps the newest `capacity` entries.
+std::string encodeActivityLog(const ActivityLog& log);
+ActivityLog decodeActivityLog(std::string_view json);
+
+// {"uid","name","isBluetooth"}
+std::string encodePreferredOutput(const PreferredOutput& output);
+PreferredOutput decodePreferredOutput(std::string_view json);
+
+// The snapshot with its own field names, dates as ISO 8601 UTC text,
+// transports by label and ranges as [min, max]; absent values are omitted.
+// Decoding is forgiving where a hand-edited file would be: a missing list,
+// flag, number or text takes its empty default and a missing optional stays
+// absent; a wrong type or a malformed date is an error.
+std::string encodeSnapshot(const AudioSnapshot& snapshot);
+AudioSnapshot decodeSnapshot(std::string_view json);
+
+}  // namespace sonorel

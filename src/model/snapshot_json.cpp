@@ -1,0 +1,320 @@
+#include "model/model_json.h"
+
+namespace sonorel {
+
+using namespace json_fields;
+using OrderedJson = nlohmann::ordered_json;
+
+namespace {
+
+template <typename T>
+void putOptional(OrderedJson& object, const char* key, const std::optional<T>& value)
+{
+    if (value)
+        object[key] = *value;
+}
+
+void putOptional(OrderedJson& object, const char* key, const std::optional<float>& value)
+{
+    if (value)
+        object[key] = jsonNumber(*value);
+}
+
+template <typename T>
+OrderedJson rangeJson(const ClosedRange<T>& range)
+{
+    return OrderedJson::array({range.lowerBound, range.upperBound});
+}
+
+OrderedJson controlJson(const AudioChannelState& control)
+{
+    OrderedJson object;
+    object["element"] = control.element;
+    putOptional(object, "volume", control.volume);
+    putOptional(object, "isMuted", control.isMuted);
+    object["canSetVolume"] = control.canSetVolume;
+    object["canSetMute"] = control.canSetMute;
+    return object;
+}
+
+OrderedJson formatJson(const AudioStreamFormat& format)
+{
+    OrderedJson object;
+    object["direction"] = caseName(format.direction);
+    object["sampleRate"] = format.sampleRate;
+    object["bitDepth"] = format.bitDepth;
+    object["channels"] = format.channels;
+    object["isFloat"] = format.isFloat;
+    return object;
+}
+
+template <typename T, typename Encode>
+OrderedJson listJson(const std::vector<T>& values, Encode encode)
+{
+    auto array = OrderedJson::array();
+    for (const auto& value : values)
+        array.push_back(encode(value));
+    return array;
+}
+
+OrderedJson deviceJson(const AudioDevice& d)
+{
+    OrderedJson object;
+    object["id"] = d.id;
+    object["uid"] = d.uid;
+    object["name"] = d.name;
+    object["transport"] = label(d.transport);
+    object["inputChannels"] = d.inputChannels;
+    object["outputChannels"] = d.outputChannels;
+    object["isAlive"] = d.isAlive;
+    object["isRunningInput"] = d.isRunningInput;
+    putOptional(object, "sampleRate", d.sampleRate);
+    object["availableRates"] = listJson(d.availableRates, rangeJson<double>);
+    object["memberRates"] = d.memberRates;
+    putOptional(object, "volume", d.volume);
+    putOptional(object, "isMuted", d.isMuted);
+    object["canSetVolume"] = d.canSetVolume;
+    object["canSetMute"] = d.canSetMute;
+    object["canSetRate"] = d.canSetRate;
+    object["inputControls"] = listJson(d.inputControls, controlJson);
+    object["outputControls"] = listJson(d.outputControls, controlJson);
+    object["stereoChannels"] = d.stereoChannels;
+    putOptional(object, "balance", d.balance);
+    object["canSetBalance"] = d.canSetBalance;
+    putOptional(object, "bufferFrames", d.bufferFrames);
+    if (d.bufferRange)
+        object["bufferRange"] = rangeJson(*d.bufferRange);
+    putOptional(object, "latencyFrames", d.latencyFrames);
+    putOptional(object, "safetyOffsetFrames", d.safetyOffsetFrames);
+    putOptional(object, "exclusiveOwnerPID", d.exclusiveOwnerPID);
+    object["formats"] = listJson(d.formats, formatJson);
+    return object;
+}
+
+OrderedJson clientJson(const AudioClient& c)
+{
+    OrderedJson object;
+    object["id"] = c.id;
+    object["pid"] = c.pid;
+    object["name"] = c.name;
+    putOptional(object, "bundleID", c.bundleID);
+    object["inputDeviceIDs"] = c.inputDeviceIDs;
+    object["outputDeviceIDs"] = c.outputDeviceIDs;
+    object["isRunningInput"] = c.isRunningInput;
+    object["isRunningOutput"] = c.isRunningOutput;
+    return object;
+}
+
+// Decoding: every reader takes the enclosing object and its path.
+
+template <typename T>
+T numberOr(const Json& object, const char* key, const std::string& path, T fallback = {})
+{
+    const Json* value = member(object, key);
+    return value ? number<T>(*value, join(path, key)) : fallback;
+}
+
+bool flag(const Json& object, const char* key, const std::string& path)
+{
+    const Json* value = member(object, key);
+    return value ? boolean(*value, join(path, key)) : false;
+}
+
+std::string textOr(const Json& object, const char* key, const std::string& path)
+{
+    const Json* value = member(object, key);
+    return value ? text(*value, join(path, key)) : std::string{};
+}
+
+template <typename T>
+std::optional<T> optionalNumber(const Json& object, const char* key, const std::string& path)
+{
+    const Json* value = member(object, key);
+    return value ? std::optional<T>(number<T>(*value, join(path, key))) : std::nullopt;
+}
+
+std::optional<bool> optionalFlag(const Json& object, const char* key, const std::string& path)
+{
+    const Json* value = member(object, key);
+    return value ? std::optional<bool>(boolean(*value, join(path, key))) : std::nullopt;
+}
+
+template <typename T, typename Decode>
+std::vector<T> listOr(const Json& object, const char* key, const std::string& path, Decode decode)
+{
+    const Json* value = member(object, key);
+    return value ? list<T>(*value, join(path, key), decode) : std::vector<T>{};
+}
+
+template <typename T>
+std::vector<T> numbers(const Json& object, const char* key, const std::string& path)
+{
+    return listOr<T>(object, key, path, [](const Json& v, const std::string& p) { return number<T>(v, p); });
+}
+
+template <typename T>
+ClosedRange<T> range(const Json& value, const std::string& path)
+{
+    if (!value.is_array() || value.size() != 2)
+        fail(path, "expected a range [min, max]");
+    ClosedRange<T> result{number<T>(value[0], indexed(path, 0)), number<T>(value[1], indexed(path, 1))};
+    if (result.lowerBound > result.upperBound)
+        fail(path, "range minimum is above its maximum");
+    return result;
+}
+
+Date date(const Json& value, const std::string& path)
+{
+    auto parsed = dateFromIsoText(text(value, path));
+    if (!parsed)
+        fail(path, "expected an ISO 8601 date such as 2026-12-06T16:26:07Z");
+    return *parsed;
+}
+
+std::optional<Date> optionalDate(const Json& object, const char* key, const std::string& path)
+{
+    const Json* value = member(object, key);
+    return value ? std::optional<Date>(date(*value, join(path, key))) : std::nullopt;
+}
+
+AudioChannelState control(const Json& value, const std::string& path)
+{
+    requireObject(value, path);
+    AudioChannelState c;
+    c.element = numberOr<uint32_t>(value, "element", path);
+    c.volume = optionalNumber<float>(value, "volume", path);
+    c.isMuted = optionalFlag(value, "isMuted", path);
+    c.canSetVolume = flag(value, "canSetVolume", path);
+    c.canSetMute = flag(value, "canSetMute", path);
+    return c;
+}
+
+AudioStreamFormat format(const Json& value, const std::string& path)
+{
+    requireObject(value, path);
+    AudioStreamFormat f;
+    const auto directionPath = join(path, "direction");
+    auto direction = fromText(audioDirectionNames, text(required(value, "direction", path), directionPath));
+    if (!direction)
+        fail(directionPath, "expected \"input\" or \"output\"");
+    f.direction = *direction;
+    f.sampleRate = numberOr<double>(value, "sampleRate", path);
+    f.bitDepth = numberOr<uint32_t>(value, "bitDepth", path);
+    f.channels = numberOr<uint32_t>(value, "channels", path);
+    f.isFloat = flag(value, "isFloat", path);
+    return f;
+}
+
+AudioTransport transport(const Json& object, const std::string& path)
+{
+    const Json* value = member(object, "transport");
+    if (!value)
+        return AudioTransport::other;
+    const auto transportPath = join(path, "transport");
+    auto parsed = fromText(audioTransportLabels, text(*value, transportPath));
+    if (!parsed)
+        fail(transportPath,
+             "expected one of \"Built-in\", \"Bluetooth\", \"USB\", \"Display\", \"Virtual\", \"Aggregate\", "
+             "\"Audio device\"");
+    return *parsed;
+}
+
+AudioDevice device(const Json& value, const std::string& path)
+{
+    requireObject(value, path);
+    AudioDevice d;
+    d.id = numberOr<AudioObjectID>(value, "id", path);
+    d.uid = textOr(value, "uid", path);
+    d.name = textOr(value, "name", path);
+    d.transport = transport(value, path);
+    d.inputChannels = numberOr<int>(value, "inputChannels", path);
+    d.outputChannels = numberOr<int>(value, "outputChannels", path);
+    d.isAlive = flag(value, "isAlive", path);
+    d.isRunningInput = flag(value, "isRunningInput", path);
+    d.sampleRate = optionalNumber<double>(value, "sampleRate", path);
+    d.availableRates = listOr<ClosedRange<double>>(value, "availableRates", path, range<double>);
+    d.memberRates = numbers<double>(value, "memberRates", path);
+    d.volume = optionalNumber<float>(value, "volume", path);
+    d.isMuted = optionalFlag(value, "isMuted", path);
+    d.canSetVolume = flag(value, "canSetVolume", path);
+    d.canSetMute = flag(value, "canSetMute", path);
+    d.canSetRate = flag(value, "canSetRate", path);
+    d.inputControls = listOr<AudioChannelState>(value, "inputControls", path, control);
+    d.outputControls = listOr<AudioChannelState>(value, "outputControls", path, control);
+    d.stereoChannels = numbers<uint32_t>(value, "stereoChannels", path);
+    d.balance = optionalNumber<float>(value, "balance", path);
+    d.canSetBalance = flag(value, "canSetBalance", path);
+    d.bufferFrames = optionalNumber<uint32_t>(value, "bufferFrames", path);
+    if (const Json* bufferRange = member(value, "bufferRange"))
+        d.bufferRange = range<uint32_t>(*bufferRange, join(path, "bufferRange"));
+    d.latencyFrames = optionalNumber<uint32_t>(value, "latencyFrames", path);
+    d.safetyOffsetFrames = optionalNumber<uint32_t>(value, "safetyOffsetFrames", path);
+    d.exclusiveOwnerPID = optionalNumber<ProcessID>(value, "exclusiveOwnerPID", path);
+    d.formats = listOr<AudioStreamFormat>(value, "formats", path, format);
+    return d;
+}
+
+AudioClient client(const Json& value, const std::string& path)
+{
+    requireObject(value, path);
+    AudioClient c;
+    c.id = numberOr<AudioObjectID>(value, "id", path);
+    c.pid = numberOr<ProcessID>(value, "pid", path);
+    c.name = textOr(value, "name", path);
+    if (const Json* bundleID = member(value, "bundleID"))
+        c.bundleID = text(*bundleID, join(path, "bundleID"));
+    c.inputDeviceIDs = numbers<AudioObjectID>(value, "inputDeviceIDs", path);
+    c.outputDeviceIDs = numbers<AudioObjectID>(value, "outputDeviceIDs", path);
+    c.isRunningInput = flag(value, "isRunningInput", path);
+    c.isRunningOutput = flag(value, "isRunningOutput", path);
+    return c;
+}
+
+}  // namespace
+
+std::string encodeSnapshot(const AudioSnapshot& s)
+{
+    OrderedJson object;
+    object["devices"] = listJson(s.devices, deviceJson);
+    putOptional(object, "outputID", s.outputID);
+    putOptional(object, "inputID", s.inputID);
+    object["capturedAt"] = isoDateText(s.capturedAt);
+    if (s.lastOverload)
+        object["lastOverload"] = isoDateText(*s.lastOverload);
+    putOptional(object, "readError", s.readError);
+    object["inputActivityKnown"] = s.inputActivityKnown;
+    object["inputIOActive"] = s.inputIOActive;
+    putOptional(object, "systemOutputID", s.systemOutputID);
+    object["canSetSystemOutput"] = s.canSetSystemOutput;
+    object["clients"] = listJson(s.clients, clientJson);
+    object["clientActivityKnown"] = s.clientActivityKnown;
+    object["overloadDates"] = listJson(s.overloadDates, isoDateText);
+    return object.dump(2);
+}
+
+AudioSnapshot decodeSnapshot(std::string_view json)
+{
+    const std::string path = "snapshot";
+    const Json document = parse(json, path);
+    requireObject(document, path);
+    // Field paths below are relative to the document, as a user reads the file.
+    const std::string top;
+    AudioSnapshot s;
+    s.devices = listOr<AudioDevice>(document, "devices", top, device);
+    s.outputID = optionalNumber<AudioObjectID>(document, "outputID", top);
+    s.inputID = optionalNumber<AudioObjectID>(document, "inputID", top);
+    s.capturedAt = date(required(document, "capturedAt", top), "capturedAt");
+    s.lastOverload = optionalDate(document, "lastOverload", top);
+    if (const Json* readError = member(document, "readError"))
+        s.readError = text(*readError, "readError");
+    s.inputActivityKnown = flag(document, "inputActivityKnown", top);
+    s.inputIOActive = flag(document, "inputIOActive", top);
+    s.systemOutputID = optionalNumber<AudioObjectID>(document, "systemOutputID", top);
+    s.canSetSystemOutput = flag(document, "canSetSystemOutput", top);
+    s.clients = listOr<AudioClient>(document, "clients", top, client);
+    s.clientActivityKnown = flag(document, "clientActivityKnown", top);
+    s.overloadDates = listOr<Date>(document, "overloadDates", top, date);
+    return s;
+}
+
+}  // namespace sonorel
