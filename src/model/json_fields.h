@@ -114,7 +114,7 @@ Number number(const Json& value, const std::string& path)
             fail(path, "number out of range");
         return Number(real);
     } else {
-        if (!std::isfinite(real) || !std::isfinite(Number(real)))
+        if (!std::isfinite(real) || std::abs(real) > double(std::numeric_limits<Number>::max()))
             fail(path, "number out of range");
         return Number(real);
     }

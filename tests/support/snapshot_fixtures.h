@@ -2,6 +2,7 @@
 
 // Small builders for hand-made readings; tests change the fields they are about.
 
+#include "model/activity_log.h"
 #include "model/audio_snapshot.h"
 
 #include <string>
@@ -75,6 +76,19 @@ inline AudioSnapshot snapshot(std::vector<AudioDevice> devices, AudioObjectID ou
     s.clientActivityKnown = true;
     s.canSetSystemOutput = true;
     return s;
+}
+
+// A signal entry numbered n: id ending in n, dated t = n s, titled "Entry n".
+inline ActivityEntry activityEntry(int n)
+{
+    ActivityEntry e;
+    e.id.bytes[14] = uint8_t(n >> 8);
+    e.id.bytes[15] = uint8_t(n);
+    e.date = at(n);
+    e.title = "Entry " + std::to_string(n);
+    e.detail = "Detail " + std::to_string(n);
+    e.kind = ActivityEntry::Kind::signal;
+    return e;
 }
 
 }  // namespace sonorel::fixtures

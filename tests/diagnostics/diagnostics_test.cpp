@@ -1,0 +1,388 @@
+#include "diagnostics/diagnostics.h"
+
+#include "support/snapshot_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace sonorel {
+
+// Failures show the row as the user reads it.
+void PrintTo(const DiagnosticCheck& c, std::ostream* os)
+{
+    *os << caseName(c.kind) << " | " << label(c.state) << " | \"" << c.detail << "\" | "
+        << (c.action ? caseName(*c.action) : "no action");
+}
+
+}  // namespace sonorel
+
+namespace {
+
+using namespace sonorel;
+using namespace sonorel::fixtures;
+using enum CheckState;
+using enum RepairAction;
+
+constexpr std::nullopt_t none = std::nullopt;
+
+struct Case {
+    AudioSnapshot snapshot;
+    CheckState state;
+    std::string detail;
+    std::optional<RepairAction> action = none;
+    std::optional<PreferredOutput> preferred = none;
+};
+
+// Rows come from the whole diagnosis, the way the app reaches the rules.
+DiagnosticCheck rowOf(CheckKind kind, const AudioSnapshot& snapshot,
+                      const std::optional<PreferredOutput>& preferred = none)
+{
+    for (auto& row : Diagnostics::checks(snapshot, preferred))
+        if (row.kind == kind)
+            return row;
+    ADD_FAILURE() << "no " << caseName(kind) << " row";
+    return {};
+}
+
+void expectRows(CheckKind kind, const std::vector<Case>& cases)
+{
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i));
+        const Case& c = cases[i];
+        EXPECT_EQ(rowOf(kind, c.snapshot, c.preferred), (DiagnosticCheck{kind, c.state, c.detail, c.action}));
+    }
+}
+
+// The built-in Speakers (id 1) as media and alert output, after `edit`.
+AudioSnapshot speakers(auto edit)
+{
+    auto d = output(1, "Speakers");
+    edit(d);
+    return snapshot({d}, 1, 0, 1);
+}
+
+const auto asIs = [](AudioDevice&) {};
+
+AudioClient client(ProcessID pid, std::string name, std::vector<AudioObjectID> inputDeviceIDs = {})
+{
+    AudioClient c;
+    c.id = AudioObjectID(pid);
+    c.pid = pid;
+    c.name = std::move(name);
+    c.inputDeviceIDs = std::move(inputDeviceIDs);
+    return c;
+}
+
+TEST(diagnostics, a_readable_snapshot_gives_one_row_per_kind_in_display_order)
+{
+    std::vector<CheckKind> kinds;
+    for (const auto& row : Diagnostics::checks(speakers(asIs), none))
+        kinds.push_back(row.kind);
+    EXPECT_EQ(kinds, std::vector(allCheckKinds.begin(), allCheckKinds.end()));
+}
+
+TEST(diagnostics, an_unreadable_configuration_gives_nine_unavailable_rows_carrying_the_error)
+{
+    auto s = speakers(asIs);
+    s.readError = "The audio service is not running.";
+    const auto rows = Diagnostics::checks(s, PreferredOutput{"uid-Buds", "Buds", true});
+    ASSERT_EQ(rows.size(), allCheckKinds.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i], (DiagnosticCheck{allCheckKinds[i], unknown, *s.readError, none}));
+}
+
+TEST(output_check, the_first_matching_row_decides)
+{
+    auto builtIn = output(1, "Speakers");
+    auto headphones = output(2, "Headphones", AudioTransport::usb);
+    auto loopback = output(9, "Loopback", AudioTransport::virtual_);
+    auto dead = headphones;
+    dead.isAlive = false;
+    const PreferredOutput wired{"uid-Headphones", "My headphones", false};
+    expectRows(CheckKind::output, {
+        // A dead output and only a virtual one left: nothing physical to switch to.
+        {snapshot({dead, loopback}, 2), issue, "No output is connected. Connect headphones, a display, or speakers."},
+        // Without a default output the built-in one is offered even when listed last.
+        {snapshot({loopback, headphones, builtIn}), issue, "No working output is selected. Switch to Speakers.",
+         restoreOutput},
+        // A default device without output channels cannot play.
+        {snapshot({input(5, "Microphone"), headphones}, 5), issue,
+         "No working output is selected. Switch to Headphones.", restoreOutput},
+        // The preferred output is connected but not playing; its stored name is shown.
+        {snapshot({builtIn, headphones}, 1), note,
+         "Sound is playing through Speakers. Your preferred output, My headphones, is also connected.",
+         restoreOutput, wired},
+        // A listed but dead preferred output is not connected.
+        {snapshot({builtIn, dead}, 1), note, "My headphones is not connected. Sound is playing through Speakers.",
+         none, wired},
+        // A missing Bluetooth preference sends the user to pair it.
+        {snapshot({builtIn}, 1), note, "Buds is not connected. Sound is playing through Speakers.", openBluetooth,
+         PreferredOutput{"uid-Buds", "Buds", true}},
+        // Matched by uid, the preferred output is the one playing.
+        {snapshot({headphones}, 2), passed, "Headphones is connected and selected.", none, wired},
+        {snapshot({builtIn, loopback}, 9), note,
+         "Loopback is a virtual output. You hear it only while the app that owns it is passing sound along."},
+    });
+}
+
+TEST(volume_check, a_muted_output_stuck_at_zero_offers_no_unmute)
+{
+    const std::string muted = "Your computer is muted. Turn sound back on when you want to hear it.";
+    expectRows(CheckKind::volume, {
+        // Unmuting would stay silent while the zero volume cannot be raised.
+        {speakers([](auto& d) { d.isMuted = true; d.volume = 0.0f; d.canSetVolume = false; }), note, muted},
+        {speakers([](auto& d) { d.isMuted = true; d.volume = 0.0f; }), note, muted, unmute},
+        // At an audible level only the mute has to be writable.
+        {speakers([](auto& d) { d.isMuted = true; d.canSetVolume = false; }), note, muted, unmute},
+        {speakers([](auto& d) { d.isMuted = true; d.canSetMute = false; }), note, muted},
+        // Mute is reported even without a volume control.
+        {speakers([](auto& d) { d.isMuted = true; d.volume = none; }), note, muted, unmute},
+    });
+}
+
+TEST(volume_check, a_level_at_or_below_one_thousandth_counts_as_zero)
+{
+    const std::string zero = "Volume is at zero. Turn it up when you want to hear sound.";
+    expectRows(CheckKind::volume, {
+        {snapshot({output(1, "Speakers")}), unknown, "Select an output to check its volume."},
+        {speakers([](auto& d) { d.volume = none; }), passed,
+         "The output is not muted. Volume is managed by the device."},
+        {speakers([](auto& d) { d.volume = none; d.isMuted = none; }), unknown,
+         "This output manages volume externally. Check the speaker or destination app."},
+        {speakers([](auto& d) { d.volume = 0.001f; }), note, zero, unmute},
+        {speakers([](auto& d) { d.volume = 0.001f; d.canSetVolume = false; }), note, zero},
+        // Just above the threshold is audible; the percentage is truncated, not rounded.
+        {speakers([](auto& d) { d.volume = 0.0011f; }), passed, "Output volume is 0%."},
+        {speakers([](auto& d) { d.volume = 0.456f; }), passed, "Output volume is 45%."},
+    });
+}
+
+// A Bluetooth headset whose input side shares the output's name but not its uid.
+AudioSnapshot headset(double rate, AudioObjectID defaultInput)
+{
+    auto out = output(3, "Headset", AudioTransport::bluetooth);
+    out.sampleRate = rate;
+    auto mic = input(4, "Headset", AudioTransport::bluetooth);
+    mic.uid = "uid-Headset-input";
+    return snapshot({out, mic, input(2, "Microphone")}, 3, defaultInput, 3);
+}
+
+TEST(bluetooth_check, call_mode_offers_the_built_in_microphone_only_when_there_is_one)
+{
+    auto s = headset(16000, 4);
+    const std::string detail = "The headset is in low-bandwidth call mode (16 kHz). Using the built-in microphone "
+                               "can restore listening quality.";
+    EXPECT_EQ(rowOf(CheckKind::bluetooth, s), (DiagnosticCheck{CheckKind::bluetooth, issue, detail, useBuiltInMic}));
+    s.devices.pop_back();
+    EXPECT_EQ(rowOf(CheckKind::bluetooth, s), (DiagnosticCheck{CheckKind::bluetooth, issue, detail, none}));
+}
+
+TEST(bluetooth_check, apps_taking_input_from_the_headset_are_named_even_when_another_input_is_default)
+{
+    auto s = headset(48000, 2);
+    s.clients = {client(10, "Chat", {4}), client(11, "Recorder", {2}), client(12, "Call", {3, 4})};
+    EXPECT_EQ(rowOf(CheckKind::bluetooth, s),
+              (DiagnosticCheck{CheckKind::bluetooth, note,
+                               "The headset microphone is selected or in use. If music sounds muffled, choose the "
+                               "built-in microphone in Devices. Input users: Chat, Call. Finish input use before "
+                               "changing the route.",
+                               none}));
+}
+
+TEST(bluetooth_check, other_transports_and_an_idle_headset_pass)
+{
+    expectRows(CheckKind::bluetooth, {
+        {snapshot({output(1, "Speakers")}), unknown, "No output is selected."},
+        // The transport's label is lower-cased, even the unclassified one's.
+        {speakers([](auto& d) { d.transport = AudioTransport::usb; }), passed, "Your current output uses usb audio."},
+        {speakers([](auto& d) { d.transport = AudioTransport::other; }), passed,
+         "Your current output uses audio device audio."},
+        // Call mode matters only while the headset's own microphone is engaged.
+        {headset(16000, 2), passed, "Bluetooth output is connected. The headset microphone is not selected."},
+    });
+}
+
+TEST(sample_rate_check, a_rate_below_44_1_khz_warns_except_on_bluetooth)
+{
+    const std::string low =
+        "22.05 kHz limits playback bandwidth. A supported 44.1 or 48 kHz format is preferable for music.";
+    const std::string valid = " is valid for this output. Independent input and output rates may differ.";
+    auto usb = [](auto edit) {
+        return speakers([&](auto& d) { d.transport = AudioTransport::usb; d.sampleRate = 22050; edit(d); });
+    };
+    expectRows(CheckKind::sampleRate, {
+        {speakers([](auto& d) { d.sampleRate = none; }), unknown, "The device did not report a sample rate."},
+        {speakers([](auto& d) { d.sampleRate = 0; }), unknown, "The device did not report a sample rate."},
+        // Mismatched aggregate members are reported before the rate itself.
+        {speakers([](auto& d) { d.transport = AudioTransport::aggregate; d.memberRates = {48000, 44100, 48000}; }),
+         warning,
+         "Aggregate subdevices have different rates. Open Volume Control to align their format and check drift "
+         "correction."},
+        {speakers([](auto& d) { d.transport = AudioTransport::aggregate; d.memberRates = {48000, 48000}; }), passed,
+         "48 kHz" + valid},
+        {usb(asIs), warning, low, normalizeRate},
+        // Normalising needs a standard rate to go to and a physical device.
+        {usb([](auto& d) { d.availableRates = {{8000, 22050}}; }), warning, low},
+        {usb([](auto& d) { d.transport = AudioTransport::virtual_; }), warning, low},
+        // The Bluetooth row explains a headset's low rate.
+        {usb([](auto& d) { d.transport = AudioTransport::bluetooth; }), passed, "22.05 kHz" + valid},
+        {usb([](auto& d) { d.sampleRate = 44100; }), passed, "44.1 kHz" + valid},
+    });
+}
+
+// Speakers read at t = 1000 s after the monitor saw overloads at `dates` and last at `last`.
+AudioSnapshot overloads(std::vector<double> dates, std::optional<double> last = none)
+{
+    auto s = speakers(asIs);
+    for (double date : dates)
+        s.overloadDates.push_back(at(date));
+    if (last)
+        s.lastOverload = at(*last);
+    return s;
+}
+
+TEST(playback_check, an_overload_less_than_two_minutes_before_the_reading_offers_a_restart)
+{
+    const std::string calm = "No recent overload was reported. Listening remains the final check.";
+    const auto missed = [](int count) {
+        return "The audio service reported " + std::to_string(count)
+               + " missed playback deadlines in the last two minutes. These can cause clicks or crackles.";
+    };
+    expectRows(CheckKind::playback, {
+        // 119.9 s old is inside the window; 120 s old and later than the reading are not.
+        {overloads({880.1}), issue, missed(1), restartAudio},
+        {overloads({880, 1000.5}), passed, calm},
+        {overloads({700, 900, 950, 999}), issue, missed(3), restartAudio},
+        // The monitor's last overload alone counts as one, in the same window; the wording stays plural.
+        {overloads({}, 990), issue, missed(1), restartAudio},
+        {overloads({}, 880.1), issue, missed(1), restartAudio},
+        {overloads({}, 880), passed, calm},
+        {overloads({}, 1000.5), passed, calm},
+    });
+}
+
+TEST(playback_check, the_reported_buffer_size_follows_the_detail)
+{
+    EXPECT_EQ(rowOf(CheckKind::playback, speakers([](auto& d) { d.bufferFrames = 512; })).detail,
+              "No recent overload was reported. Listening remains the final check. Reported I/O buffer: 512 frames. "
+              "In an audio app, a larger supported buffer can reduce underruns at the cost of latency.");
+}
+
+// Speakers playing, with a default Microphone (id 2) carrying `controls`.
+AudioSnapshot microphone(std::vector<AudioChannelState> controls, bool alive = true)
+{
+    auto mic = input(2, "Microphone");
+    mic.inputControls = std::move(controls);
+    mic.isAlive = alive;
+    return snapshot({output(1, "Speakers"), mic}, 1, 2, 1);
+}
+
+TEST(microphone_check, silent_controls_are_restorable_only_when_every_needed_setter_is_writable)
+{
+    const std::string silent = "Microphone has muted or zero-level input controls. Restore them explicitly, then "
+                               "test your voice. App permissions are checked separately in Privacy settings.";
+    const std::string noMicrophone = "No working microphone is selected. Choose an input in Devices.";
+    expectRows(CheckKind::microphone, {
+        {speakers(asIs), unknown, noMicrophone},
+        {microphone({control(0, 0.5f, false)}, false), unknown, noMicrophone},
+        {microphone({}), unknown,
+         "This microphone does not expose level or mute controls. Troubleshoot can test for a signal with your "
+         "permission."},
+        {microphone({control(0, 0.0011f, false)}), passed,
+         "Microphone has no reported muted or zero-level controls. This does not verify app permission or an "
+         "audible signal."},
+        // Any element counts, not just the main one.
+        {microphone({control(0, 0.8f, false), control(2, 0.001f, none)}), issue, silent, restoreInput},
+        // Muted and at zero needs both setters; muted at a normal level needs only the mute setter.
+        {microphone({control(1, 0.0f, true, false, true)}), issue, silent},
+        {microphone({control(1, 0.0f, true), control(2, 0.6f, true, false, true)}), issue, silent, restoreInput},
+        {microphone({control(0, none, true, true, false)}), issue, silent},
+    });
+}
+
+// Speakers with a balance and per-channel output controls.
+AudioSnapshot stereo(std::optional<float> balance, std::vector<AudioChannelState> controls, bool canSetBalance = true)
+{
+    return speakers([&](auto& d) {
+        d.balance = balance;
+        d.canSetBalance = canSetBalance;
+        d.outputControls = controls;
+    });
+}
+
+TEST(stereo_check, balance_off_by_more_than_one_hundredth_or_a_silent_channel_is_reported)
+{
+    const std::string tail =
+        " This can be intentional. If one side is unexpectedly silent, restore stereo and play the left/right test.";
+    const std::string offCentre = "Balance is off center." + tail;
+    const std::string silentChannel = "A stereo channel is muted or at zero." + tail;
+    const std::string fine = "No reported stereo channel fault. Intentional channel levels are preserved.";
+    const auto audible = control(1, 0.7f, false);
+    const auto muted = control(1, 0.7f, true);
+    const auto stuck = control(2, 0.0f, false, false, true);
+    expectRows(CheckKind::stereo, {
+        {speakers([](auto& d) { d.outputChannels = 1; }), unknown,
+         "A stereo output is needed to compare left and right."},
+        {stereo(0.505f, {}), passed, fine},
+        {stereo(0.52f, {audible}), note, offCentre, restoreStereo},
+        {stereo(0.48f, {muted}), warning, offCentre, restoreStereo},
+        {stereo(0.52f, {audible, stuck}), warning, offCentre},
+        // A fixed balance is reported but not offered for repair.
+        {stereo(0.52f, {audible}, false), note, offCentre},
+        {stereo(0.52f, {muted}, false), warning, offCentre},
+        {stereo(0.5f, {muted}), warning, silentChannel, restoreStereo},
+        {stereo(none, {audible}), passed, fine},
+        // The main element is not one of the pair.
+        {stereo(none, {control(0, 0.0f, true)}), unknown,
+         "This output does not expose separate stereo controls. Use the left/right test to compare what you hear."},
+        // The device's own pair replaces channels 1 and 2, but only when it names exactly two.
+        {speakers([&](auto& d) { d.stereoChannels = {3, 4}; d.outputControls = {muted, control(3, 0.7f, false)}; }),
+         passed, fine},
+        {speakers([&](auto& d) { d.stereoChannels = {3, 4, 5}; d.outputControls = {muted}; }), warning,
+         silentChannel, restoreStereo},
+    });
+}
+
+TEST(alerts_check, alerts_on_another_device_can_be_aligned_when_the_alert_device_is_writable)
+{
+    const std::string unreadable = "The alert output could not be read. Check the alert sound in Sound settings.";
+    const std::string alsoDepends = ". This may be intentional. Missing alerts also depend on Do Not Disturb, alert "
+                                    "volume, and each app's notification settings.";
+    auto split = snapshot({output(1, "Speakers"), output(2, "Headphones")}, 2, 0, 1);
+    auto fixed = split;
+    fixed.canSetSystemOutput = false;
+    auto deadAlerts = split;
+    deadAlerts.devices[0].isAlive = false;
+    expectRows(CheckKind::alerts, {
+        {snapshot({output(1, "Speakers")}, 1), unknown, unreadable},
+        {deadAlerts, unknown, unreadable},
+        {speakers(asIs), passed,
+         "Alerts and media use Speakers. Check Do Not Disturb, alert volume, and the app's notification settings if "
+         "alerts are silent."},
+        {split, note, "Alerts use Speakers, while media uses Headphones" + alsoDepends, alignAlerts},
+        {fixed, note, "Alerts use Speakers, while media uses Headphones" + alsoDepends},
+        {snapshot({output(1, "Speakers")}, 0, 0, 1), note,
+         "Alerts use Speakers, while media uses no output" + alsoDepends},
+    });
+}
+
+TEST(device_access_check, an_exclusive_owner_is_named_by_its_client_or_its_pid)
+{
+    const std::string owns = " owns exclusive access to Speakers. This may be intentional for recording or "
+                             "high-resolution playback. Release exclusive mode in that app before testing another app.";
+    auto owned = speakers([](auto& d) { d.exclusiveOwnerPID = 4242; });
+    auto byClient = owned;
+    byClient.clients = {client(7, "Player"), client(4242, "Ardour")};
+    expectRows(CheckKind::deviceAccess, {
+        {speakers(asIs), unknown,
+         "The driver does not report exclusive-access ownership. Audio users are listed in Troubleshoot when "
+         "available."},
+        {speakers([](auto& d) { d.exclusiveOwnerPID = -1; }), passed,
+         "No exclusive owner was reported for Speakers. An app can still use its own route or mute settings."},
+        {byClient, note, "Ardour" + owns},
+        {owned, note, "Process 4242" + owns},
+    });
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+#include "model/model_json.h"
+#include "support/snapshot_fixtures.h"
+
+#include <gtest/gtest.h>
+
+using namespace sonorel;
+using namespace sonorel::fixtures;
+using nlohmann::json;
+
+namespace {
+
+template <typename Decode>
+std::string decodeError(Decode decode, std::string_view text)
+{
+    try {
+        decode(text);
+    } catch (const JsonDecodeError& error) {
+        return error.what();
+    }
+    return "decoded without error";
+}
+
+// A reading that sets every optional, with floats and dates that do not
+// survive a careless text form.
+AudioSnapshot fullSnapshot()
+{
+    auto dac = output(3, "DAC", AudioTransport::usb);
+    dac.inputChannels = 2;
+    dac.isRunningInput = true;
+    dac.sampleRate = 44100;
+    dac.availableRates = {{8000, 96000}, {176400, 176400}};
+    dac.memberRates = {44100, 48000};
+    dac.volume = 0.45f;
+    dac.isMuted = true;
+    dac.inputControls = {control(0, 0.33f, false, true, false), control(1, std::nullopt, true)};
+    dac.outputControls = {control(1, 0.45f, std::nullopt, false, true)};
+    dac.stereoChannels = {1, 2};
+    dac.balance = 0.45f;
+    dac.canSetBalance = true;
+    dac.bufferFrames = 512;
+    dac.bufferRange = ClosedRange<uint32_t>{64, 4096};
+    dac.latencyFrames = 32;
+    dac.safetyOffsetFrames = 16;
+    dac.exclusiveOwnerPID = -1;
+    dac.formats = {{AudioDirection::output, 44100, 24, 2, false}, {AudioDirection::input, 48000, 32, 1, true}};
+    auto bare = output(4, "Loopback", AudioTransport::virtual_);
+    bare.sampleRate.reset();
+    bare.volume.reset();
+    bare.isMuted.reset();
+
+    auto s = snapshot({dac, bare, input(5, "Mic")}, 3, 5, 4);
+    s.capturedAt = at(818'000'000.123456);
+    s.lastOverload = at(817'999'990.5);
+    s.readError = "partly read";
+    s.inputIOActive = true;
+    s.clients = {AudioClient{9, 4242, "Recorder", "org.example.recorder", {5}, {3, 4}, true, false},
+                 AudioClient{10, 77, "player", std::nullopt, {}, {3}, false, true}};
+    s.overloadDates = {at(-3600.5), at(817'999'990.5)};
+    return s;
+}
+
+}  // namespace
+
+TEST(activity_log_json, is_an_array_of_entries_with_seconds_since_2001_and_upper_case_ids)
+{
+    ActivityEntry entry{*Uuid::fromText("0f8fad5b-d9cb-469f-a165-70867728950e"), at(-86400.25), "Output changed",
+                        "Speakers", ActivityEntry::Kind::repair};
+    EXPECT_EQ(json::parse(encodeActivityLog({{entry}})), json::parse(R"([{"id": "0F8FAD5B-D9CB-469F-A165-70867728950E",
+        "date": -86400.25, "title": "Output changed", "detail": "Speakers", "kind": "repair"}])"));
+}
+
+TEST(activity_log_json, round_trips_lower_case_ids_and_dates_before_2001)
+{
+    const auto log = decodeActivityLog(R"([
+        {"id": "0f8fad5b-d9cb-469f-a165-70867728950e", "date": -978307200.000001, "title": "t", "detail": "d",
+         "kind": "marker"},
+        {"id": "0F8FAD5B-D9CB-469F-A165-70867728950F", "date": 0.001001, "title": "t", "detail": "d",
+         "kind": "feedback"}])");
+    ASSERT_EQ(log.entries.size(), 2u);
+    EXPECT_EQ(log.entries[0].id.text(), "0F8FAD5B-D9CB-469F-A165-70867728950E");
+    EXPECT_EQ(log.entries[0].date, Date{std::chrono::sys_days{} - std::chrono::microseconds{1}});
+    // 0.001001 * 1e6 is 1000.9999999999999 in floating point.
+    EXPECT_EQ(log.entries[1].date, referenceDate + std::chrono::microseconds{1001});
+    EXPECT_EQ(decodeActivityLog(encodeActivityLog(log)), log);
+}
+
+TEST(activity_log_json, a_stored_list_of_250_entries_loads_as_its_first_200)
+{
+    ActivityLog stored;
+    for (int n = 250; n >= 1; --n)
+        stored.entries.push_back(activityEntry(n));
+    const auto loaded = decodeActivityLog(encodeActivityLog(stored));
+    EXPECT_EQ(loaded.entries, std::vector(stored.entries.begin(), stored.entries.begin() + 200));
+}
+
+TEST(activity_log_json, undecodable_data_is_an_error_that_names_the_field)
+{
+    const auto entry = [](std::string_view id, std::string_view date, std::string_view kind) {
+        return "[{\"id\": " + std::string(id) + ", \"date\": " + std::string(date)
+            + R"(, "title": "t", "detail": "d", "kind": )" + std::string(kind) + "}]";
+    };
+    const std::string uuid = R"("0F8FAD5B-D9CB-469F-A165-70867728950E")";
+    EXPECT_EQ(decodeError(decodeActivityLog, entry(uuid, "0", R"("repair")")), "decoded without error");
+    EXPECT_EQ(decodeError(decodeActivityLog, entry(R"("0F8FAD5B")", "0", R"("repair")")),
+              "activity log[0].id: not a UUID");
+    EXPECT_EQ(decodeError(decodeActivityLog, entry(uuid, R"("2026-12-06T16:26:07Z")", R"("repair")")),
+              "activity log[0].date: expected a number");
+    EXPECT_EQ(decodeError(decodeActivityLog, entry(uuid, "0", R"("warning")")), "activity log[0].kind: unknown kind");
+    EXPECT_EQ(decodeError(decodeActivityLog, R"({"entries": []})"), "activity log: expected a list of entries");
+    const auto truncated = decodeError(decodeActivityLog, entry(uuid, "0", R"("repair")").substr(0, 40));
+    EXPECT_TRUE(truncated.starts_with("activity log: not valid JSON (")) << truncated;
+}
+
+TEST(preferred_output_json, is_an_object_of_uid_name_and_bluetooth_flag)
+{
+    const PreferredOutput headphones{"uid-Buds", "Buds", true};
+    EXPECT_EQ(json::parse(encodePreferredOutput(headphones)),
+              json::parse(R"({"uid": "uid-Buds", "name": "Buds", "isBluetooth": true})"));
+    EXPECT_EQ(decodePreferredOutput(encodePreferredOutput(headphones)), headphones);
+    EXPECT_EQ(decodeError(decodePreferredOutput, R"({"uid": "u", "name": "n"})"),
+              "preferred output.isBluetooth: missing");
+}
+
+TEST(snapshot_json, a_full_snapshot_round_trips_unchanged)
+{
+    const auto s = fullSnapshot();
+    EXPECT_EQ(decodeSnapshot(encodeSnapshot(s)), s);
+}
+
+TEST(snapshot_json, writes_iso_dates_labels_ranges_short_floats_and_omits_absent_values)
+{
+    const auto encoded = json::parse(encodeSnapshot(fullSnapshot()));
+    EXPECT_EQ(encoded["capturedAt"], "2026-12-03T14:13:20.123456Z");
+    EXPECT_EQ(encoded["overloadDates"][0], "2000-12-31T22:59:59.5Z");
+    const auto& dac = encoded["devices"][0];
+    EXPECT_EQ(dac["transport"], "USB");
+    EXPECT_EQ(dac["availableRates"], json::parse("[[8000, 96000], [176400, 176400]]"));
+    EXPECT_EQ(dac["bufferRange"], json::parse("[64, 4096]"));
+    EXPECT_EQ(dac["volume"], 0.45);
+    const auto& bare = encoded["devices"][1];
+    for (const char* key : {"sampleRate", "volume", "isMuted", "balance", "bufferFrames", "bufferRange",
+                            "exclusiveOwnerPID"})
+        EXPECT_FALSE(bare.contains(key)) << key;
+    EXPECT_FALSE(encoded["clients"][1].contains("bundleID"));
+}
+
+TEST(snapshot_json, missing_fields_take_their_defaults)
+{
+    AudioSnapshot expected;
+    expected.capturedAt = std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + std::chrono::seconds{59167};
+    expected.devices = {AudioDevice{}};
+    expected.clients = {AudioClient{}};
+    EXPECT_EQ(decodeSnapshot(R"({"capturedAt": "2026-12-06T16:26:07Z", "devices": [{}], "clients": [{}]})"), expected);
+    expected.devices = {};
+    expected.clients = {};
+    EXPECT_EQ(decodeSnapshot(R"({"capturedAt": "2026-12-06T16:26:07Z"})"), expected);
+}
+
+TEST(snapshot_json, undecodable_data_is_an_error_that_names_the_field)
+{
+    struct Row {
+        std::string fields;
+        std::string error;
+    };
+    const Row rows[] = {
+        {R"("devices": [{"sampleRate": "48000"}])", "devices[0].sampleRate: expected a number"},
+        {R"("devices": [{}, {"outputControls": [{"isMuted": 1}]}])",
+         "devices[1].outputControls[0].isMuted: expected true or false"},
+        {R"("devices": [{"availableRates": [[48000]]}])", "devices[0].availableRates[0]: expected a range [min, max]"},
+        {R"("devices": {})", "devices: expected a list"},
+        {R"("outputID": -1)", "outputID: number out of range"},
+        {R"("inputIOActive": "yes")", "inputIOActive: expected true or false"},
+        {R"("clients": [{"bundleID": 7}])", "clients[0].bundleID: expected text"},
+        {R"("overloadDates": ["2026-12-06 16:26:07"])",
+         "overloadDates[0]: expected an ISO 8601 date such as 2026-12-06T16:26:07Z"},
+    };
+    for (const auto& row : rows) {
+        const auto document = R"({"capturedAt": "2026-12-06T16:26:07Z", )" + row.fields + "}";
+        EXPECT_EQ(decodeError(decodeSnapshot, document), row.error) << document;
+    }
+}
+
+TEST(snapshot_json, a_missing_or_malformed_capture_date_or_broken_document_is_an_error)
+{
+    EXPECT_EQ(decodeError(decodeSnapshot, "{}"), "capturedAt: missing");
+    EXPECT_EQ(decodeError(decodeSnapshot, R"({"capturedAt": "2026-13-06T16:26:07Z"})"),
+              "capturedAt: expected an ISO 8601 date such as 2026-12-06T16:26:07Z");
+    EXPECT_EQ(decodeError(decodeSnapshot, "[]"), "snapshot: expected an object");
+    const auto truncated = decodeError(decodeSnapshot, encodeSnapshot(fullSnapshot()).substr(0, 300));
+    EXPECT_TRUE(truncated.starts_with("snapshot: not valid JSON (")) << truncated;
+}
