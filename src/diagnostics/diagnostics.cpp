@@ -81,10 +81,7 @@ DiagnosticCheck outputCheck(const AudioSnapshot& snapshot, const std::optional<P
                    "No working output is selected. Switch to " + fallback->name + ".", RepairAction::restoreOutput);
     }
     if (preferred && preferred->uid != out->uid) {
-        const auto outputs = snapshot.outputDevices();
-        const bool connected = std::any_of(outputs.begin(), outputs.end(),
-                                           [&](const AudioDevice& d) { return d.uid == preferred->uid; });
-        if (connected)
+        if (snapshot.connectedOutput(preferred->uid))
             return row(CheckKind::output, CheckState::note,
                        "Sound is playing through " + out->name + ". Your preferred output, " + preferred->name
                            + ", is also connected.",

@@ -102,12 +102,38 @@ const AudioDevice* AudioSnapshot::device(std::optional<AudioObjectID> id) const
     return found == devices.end() ? nullptr : &*found;
 }
 
-std::vector<AudioDevice> AudioSnapshot::outputDevices() const
+namespace {
+
+bool isOutput(const AudioDevice& d)
 {
-    std::vector<AudioDevice> outputs;
-    std::copy_if(devices.begin(), devices.end(), std::back_inserter(outputs),
-                 [](const AudioDevice& d) { return d.isAlive && d.outputChannels > 0; });
+    return d.isAlive && d.outputChannels > 0;
+}
+
+}  // namespace
+
+std::vector<const AudioDevice*> AudioSnapshot::outputDevices() const
+{
+    std::vector<const AudioDevice*> outputs;
+    for (const auto& d : devices)
+        if (isOutput(d))
+            outputs.push_back(&d);
     return outputs;
+}
+
+const AudioDevice* AudioSnapshot::connectedOutput(const std::string& uid) const
+{
+    for (const auto& d : devices)
+        if (isOutput(d) && d.uid == uid)
+            return &d;
+    return nullptr;
+}
+
+const AudioDevice* AudioSnapshot::deviceWithUID(const std::string& uid) const
+{
+    for (const auto& d : devices)
+        if (d.uid == uid)
+            return &d;
+    return nullptr;
 }
 
 const AudioDevice* AudioSnapshot::builtInMicrophone() const
@@ -120,7 +146,6 @@ const AudioDevice* AudioSnapshot::builtInMicrophone() const
 
 const AudioDevice* AudioSnapshot::fallbackOutput() const
 {
-    auto isOutput = [](const AudioDevice& d) { return d.isAlive && d.outputChannels > 0; };
     for (const auto& d : devices)
         if (isOutput(d) && d.transport == AudioTransport::builtIn)
             return &d;

@@ -136,7 +136,12 @@ struct AudioSnapshot {
     const AudioDevice* outputDevice() const { return device(outputID); }
     const AudioDevice* inputDevice() const { return device(inputID); }
     const AudioDevice* systemOutputDevice() const { return device(systemOutputID); }
-    std::vector<AudioDevice> outputDevices() const;
+    // Alive devices with at least one output channel, in reading order.
+    std::vector<const AudioDevice*> outputDevices() const;
+    // The first of `outputDevices` with this uid.
+    const AudioDevice* connectedOutput(const std::string& uid) const;
+    // The first device with this uid, alive or not.
+    const AudioDevice* deviceWithUID(const std::string& uid) const;
     const AudioDevice* builtInMicrophone() const;
     const AudioDevice* fallbackOutput() const;
     int recentOverloadCount() const;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "model/audio_snapshot.h"
+
+namespace sonorel {
+
+// The built-in speakers a Bluetooth output can briefly be switched to while
+// muted: the first other built-in output whose every mute control is writable
+// (and it has one). Null when the output is not Bluetooth or there is none.
+const AudioDevice* reselectionAlternate(const AudioSnapshot& snapshot);
+
+// Whether headphone reselection can run on this reading (input aside).
+inline bool canReselectOutput(const AudioSnapshot& snapshot)
+{
+    return reselectionAlternate(snapshot) != nullptr;
+}
+
+}  // namespace sonorel

@@ -1,0 +1,274 @@
+#include "audio/audio_repair_error.h"
+#include "audio/repair_coordinator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+namespace sonorel {
+
+namespace {
+
+// Level a silent output is raised to when unmuting.
+constexpr float unmuteLevel = 0.25f;
+constexpr float restoredInputLevel = 0.5f;
+constexpr float minimumStereoLevel = 0.25f;
+// Checks of a rate change: one at once, then one after each of nine pauses.
+constexpr int rateChecks = 10;
+constexpr int restartChecks = 20;
+
+bool isSilent(std::optional<float> volume)
+{
+    return volume && *volume <= silenceThreshold;
+}
+
+// Unmutes every muted control and raises every silent one to `level`,
+// leaving audible levels alone; refuses when a needed control is read-only.
+std::vector<AudioSetting> restoreControls(const AudioDevice& device, AudioDirection side, float level,
+                                          const std::optional<std::set<uint32_t>>& allowedElements = std::nullopt)
+{
+    std::vector<AudioSetting> settings;
+    for (const auto& control : device.controls(side)) {
+        if (allowedElements && !allowedElements->count(control.element))
+            continue;
+        if (control.isMuted == true) {
+            if (!control.canSetMute)
+                throw AudioRepairError::unsupported();
+            settings.push_back(AudioSetting::Mute{device.uid, side, control.element, false});
+        }
+        if (isSilent(control.volume)) {
+            if (!control.canSetVolume)
+                throw AudioRepairError::unsupported();
+            settings.push_back(AudioSetting::Volume{device.uid, side, control.element, level});
+        }
+    }
+    return settings;
+}
+
+bool isDefaultOutput(const AudioSnapshot& snapshot, const std::string& uid)
+{
+    const AudioDevice* out = snapshot.outputDevice();
+    return out && out->uid == uid;
+}
+
+bool isDefaultInput(const AudioSnapshot& snapshot, const std::string& uid)
+{
+    const AudioDevice* in = snapshot.inputDevice();
+    return in && in->uid == uid;
+}
+
+}  // namespace
+
+std::string RepairCoordinator::restoreOutput(const AudioSnapshot& before,
+                                             const std::optional<PreferredOutput>& preferredOutput)
+{
+    // A preferred output that is not connected has no fallback: the user asked for that one.
+    const AudioDevice* target =
+        preferredOutput ? before.connectedOutput(preferredOutput->uid) : before.fallbackOutput();
+    if (!target)
+        throw AudioRepairError::deviceGone();
+    selectOutput(target->uid);
+    if (!isDefaultOutput(m_audio.snapshot(), target->uid))
+        throw AudioRepairError::recoveryFailed();
+    return "Sound is routed to " + target->name + ".";
+}
+
+std::string RepairCoordinator::unmute(const AudioSnapshot& before)
+{
+    const AudioDevice* out = before.outputDevice();
+    if (!out)
+        throw AudioRepairError::deviceGone();
+    const auto controls = out->controls(AudioDirection::output);
+    auto mainControls = [&controls](auto reports) {
+        std::vector<AudioChannelState> chosen;
+        std::copy_if(controls.begin(), controls.end(), std::back_inserter(chosen),
+                     [&](const AudioChannelState& c) { return c.element == 0 && reports(c); });
+        return chosen.empty() ? controls : chosen;
+    };
+
+    std::vector<AudioSetting> settings;
+    if (out->isMuted == true) {
+        for (const auto& c : mainControls([](const AudioChannelState& c) { return c.isMuted.has_value(); })) {
+            if (c.isMuted != true)
+                continue;
+            if (!c.canSetMute)
+                throw AudioRepairError::unsupported();
+            settings.push_back(AudioSetting::Mute{out->uid, AudioDirection::output, c.element, false});
+        }
+    }
+    if (isSilent(out->volume)) {
+        for (const auto& c : mainControls([](const AudioChannelState& c) { return c.volume.has_value(); })) {
+            if (!isSilent(c.volume))
+                continue;
+            if (!c.canSetVolume)
+                throw AudioRepairError::unsupported();
+            settings.push_back(AudioSetting::Volume{out->uid, AudioDirection::output, c.element, unmuteLevel});
+        }
+    }
+    apply(settings);
+
+    const AudioSnapshot after = m_audio.snapshot();
+    const AudioDevice* now = after.outputDevice();
+    if (!now || now->uid != out->uid || now->isMuted == true || isSilent(now->volume))
+        throw AudioRepairError::recoveryFailed();
+    return "Output is unmuted. Existing volume was preserved; a zero volume was raised to 25%.";
+}
+
+std::string RepairCoordinator::useBuiltInMic(const AudioSnapshot& before)
+{
+    guardInput(before);
+    const AudioDevice* microphone = before.builtInMicrophone();
+    if (!microphone)
+        throw AudioRepairError::unsupported();
+    selectInput(microphone->uid);
+    if (!isDefaultInput(m_audio.snapshot(), microphone->uid))
+        throw AudioRepairError::recoveryFailed();
+    return microphone->name + " is selected. Bluetooth listening quality may take a moment to recover.";
+}
+
+QCoro::Task<std::string> RepairCoordinator::normalizeRate(AudioSnapshot before)
+{
+    guardInput(before);
+    const AudioDevice* out = before.outputDevice();
+    if (!out || !out->isPhysical() || out->transport == AudioTransport::bluetooth || !out->canSetRate
+        || !out->standardRate())
+        throw AudioRepairError::unsupported();
+    const std::string uid = out->uid;
+    const double target = *out->standardRate();
+    m_audio.setNominalRate(uid, target);
+    m_writtenSettings.push_back(AudioSetting::Rate{uid, target});
+
+    for (int check = 0; check < rateChecks; ++check) {
+        if (check > 0)
+            co_await m_pause();
+        const AudioSnapshot now = m_audio.snapshot();
+        const AudioDevice* current = now.outputDevice();
+        if (!current || current->uid != uid)
+            throw AudioRepairError::settingsChanged();
+        if (current->sampleRate && std::abs(*current->sampleRate - target) < 1.0)
+            co_return "Output format is now " + std::to_string(int(target / 1000)) + " kHz.";
+    }
+    throw AudioRepairError::recoveryFailed();
+}
+
+QCoro::Task<std::string> RepairCoordinator::restartAudio(AudioSnapshot before)
+{
+    // An unreadable configuration cannot say whether input activity is known.
+    if (before.readError) {
+        if (before.isInputActive())
+            throw AudioRepairError::recordingActive();
+    } else {
+        guardInput(before);
+    }
+    co_await m_restarter.restart();
+
+    for (int check = 0; check < restartChecks; ++check) {
+        co_await m_pause();
+        if (auto message = recoverAfterRestart(before))
+            co_return *message;
+    }
+    throw AudioRepairError::recoveryFailed();
+}
+
+// One look after the restart: puts the old output (and input, when no
+// recording would be interrupted) back once they are there again.
+std::optional<std::string> RepairCoordinator::recoverAfterRestart(const AudioSnapshot& before)
+{
+    const AudioSnapshot now = m_audio.snapshot();
+    if (now.readError || !now.inputActivityKnown)
+        return std::nullopt;
+
+    const AudioDevice* oldOutput = before.outputDevice();
+    if (!oldOutput) {
+        const AudioDevice* fallback = now.fallbackOutput();
+        if (!fallback)
+            return std::nullopt;
+        selectOutput(fallback->uid);
+        if (!isDefaultOutput(m_audio.snapshot(), fallback->uid))
+            return std::nullopt;
+        return "The audio service restarted and " + fallback->name
+               + " is selected. Play your audio again to check the result.";
+    }
+
+    if (!now.connectedOutput(oldOutput->uid))
+        return std::nullopt;
+    if (!isDefaultOutput(now, oldOutput->uid))
+        selectOutput(oldOutput->uid);
+
+    std::string note;
+    if (const AudioDevice* oldInput = before.inputDevice()) {
+        const AudioDevice* returned = now.deviceWithUID(oldInput->uid);
+        if (returned && returned->isAlive && !isDefaultInput(now, oldInput->uid)) {
+            if (now.isInputActive() || !now.inputActivityKnown)
+                note = " Your microphone was not switched back to " + oldInput->name + " because an input is in use.";
+            else
+                selectInput(oldInput->uid);
+        }
+    }
+
+    if (!isDefaultOutput(m_audio.snapshot(), oldOutput->uid))
+        return std::nullopt;
+    return "The audio service restarted and " + oldOutput->name + " recovered." + note
+           + " Play your audio again to check whether the crackling stopped.";
+}
+
+std::string RepairCoordinator::restoreInput(const AudioSnapshot& before)
+{
+    guardInput(before);
+    const AudioDevice* in = before.inputDevice();
+    if (!in)
+        throw AudioRepairError::deviceGone();
+    apply(restoreControls(*in, AudioDirection::input, restoredInputLevel));
+    return "Microphone controls restored. Nonzero input levels were preserved; zero levels were raised to 50%. "
+           "Test your voice and the affected app's permission.";
+}
+
+std::string RepairCoordinator::restoreStereo(const AudioSnapshot& before)
+{
+    const AudioDevice* out = before.outputDevice();
+    if (!out || out->outputChannels < 2)
+        throw AudioRepairError::unsupported();
+    const std::set<uint32_t> pair = out->stereoChannels.size() == 2
+                                        ? std::set<uint32_t>(out->stereoChannels.begin(), out->stereoChannels.end())
+                                        : std::set<uint32_t>{1, 2};
+    // A silent side is raised to match the other, so intentional levels survive.
+    float level = minimumStereoLevel;
+    for (const auto& control : out->controls(AudioDirection::output))
+        if (pair.count(control.element) && control.volume)
+            level = std::max(level, *control.volume);
+
+    auto settings = restoreControls(*out, AudioDirection::output, level, pair);
+    if (out->balance && std::abs(*out->balance - 0.5f) > 0.01f) {
+        if (!out->canSetBalance)
+            throw AudioRepairError::unsupported();
+        settings.push_back(AudioSetting::Balance{out->uid, 0.5f});
+    }
+    apply(settings);
+    return "Supported stereo controls restored. Play the left/right test to check both sides.";
+}
+
+std::string RepairCoordinator::alignAlerts(const AudioSnapshot& before)
+{
+    const AudioDevice* out = before.outputDevice();
+    if (!before.canSetSystemOutput || !out)
+        throw AudioRepairError::unsupported();
+    apply({AudioSetting::Alerts{out->uid}});
+    if (!isDefaultOutput(m_audio.snapshot(), out->uid))
+        throw AudioRepairError::settingsChanged();
+    return "Alerts now use " + out->name
+           + ". Check alert volume, Do Not Disturb, and the affected app's notification settings if they are still "
+             "silent.";
+}
+
+std::string RepairCoordinator::restoreLastOutput(const AudioSnapshot& before,
+                                                 const std::optional<PreferredOutput>& lastWorkingOutput)
+{
+    guardInput(before);
+    if (!lastWorkingOutput || !before.connectedOutput(lastWorkingOutput->uid))
+        throw AudioRepairError::deviceGone();
+    apply({AudioSetting::Output{lastWorkingOutput->uid}});
+    return lastWorkingOutput->name
+           + " is selected using its saved device identity. Listen again to confirm recovery after sleep.";
+}
+
+}  // namespace sonorel
