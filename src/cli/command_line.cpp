@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include "audio/quick_fix_planner.h"
 #include "diagnostics/diagnostics.h"
 #include "model/model_json.h"
 #include "sonorel_config.h"
@@ -33,6 +34,10 @@ const char* const usageText =
     "Commands:\n"
     "  check --snapshot FILE [--preferred-output FILE]\n"
     "        Print the nine checks of a snapshot file as JSON.\n"
+    "  plan --intent NAME --snapshot FILE [--preferred-output FILE] [--last-working-output FILE]\n"
+    "        Print the repairs Quick Fix would run for a symptom, as JSON.\n"
+    "        NAME is one of noSound, playback, bluetooth, microphone, stereo, alerts,\n"
+    "        afterWake, appOnly.\n"
     "  help  Show this text.\n"
     "\n"
     "Options:\n"
@@ -87,21 +92,65 @@ std::string checksJson(const std::vector<DiagnosticCheck>& checks)
     return array.dump(2) + "\n";
 }
 
-std::string runCheck(const QStringList& arguments)
-{
-    QCommandLineParser parser;
-    const QCommandLineOption snapshotOption("snapshot", "Snapshot file.", "FILE");
-    const QCommandLineOption preferredOption("preferred-output", "Preferred output file.", "FILE");
-    parser.addOptions({snapshotOption, preferredOption});
-    parseOptions(parser, arguments, "check");
+const QCommandLineOption snapshotOption("snapshot", "Snapshot file.", "FILE");
+const QCommandLineOption preferredOption("preferred-output", "Preferred output file.", "FILE");
+const QCommandLineOption lastWorkingOption("last-working-output", "Last working output file.", "FILE");
+const QCommandLineOption intentOption("intent", "Symptom.", "NAME");
 
+// The reading a command works on, with the preferred output it is judged against.
+struct Diagnosis {
+    AudioSnapshot snapshot;
+    std::vector<DiagnosticCheck> checks;
+};
+
+Diagnosis diagnose(const QCommandLineParser& parser, const char* command)
+{
     if (!parser.isSet(snapshotOption))
-        throw UsageError("check: reading the live audio system is not built yet; pass --snapshot FILE");
-    const AudioSnapshot snapshot = decodeFile(parser.value(snapshotOption), decodeSnapshot);
+        throw UsageError(std::string(command)
+                         + ": reading the live audio system is not built yet; pass --snapshot FILE");
+    AudioSnapshot snapshot = decodeFile(parser.value(snapshotOption), decodeSnapshot);
     std::optional<PreferredOutput> preferred;
     if (parser.isSet(preferredOption))
         preferred = decodeFile(parser.value(preferredOption), decodePreferredOutput);
-    return checksJson(Diagnostics::checks(snapshot, preferred));
+    auto checks = Diagnostics::checks(snapshot, preferred);
+    return {std::move(snapshot), std::move(checks)};
+}
+
+std::string runCheck(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.addOptions({snapshotOption, preferredOption});
+    parseOptions(parser, arguments, "check");
+    return checksJson(diagnose(parser, "check").checks);
+}
+
+RepairIntent intentNamed(const QString& name)
+{
+    if (auto intent = fromText(repairIntentNames, name.toStdString()))
+        return *intent;
+    std::string valid;
+    for (const auto& [intent, caseName] : repairIntentNames)
+        valid += (valid.empty() ? "" : ", ") + std::string(caseName);
+    throw UsageError("plan: unknown intent '" + name.toStdString() + "'; valid intents are " + valid);
+}
+
+std::string runPlan(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.addOptions({intentOption, snapshotOption, preferredOption, lastWorkingOption});
+    parseOptions(parser, arguments, "plan");
+    if (!parser.isSet(intentOption))
+        throw UsageError("plan: pass --intent NAME");
+    const RepairIntent intent = intentNamed(parser.value(intentOption));
+    const Diagnosis diagnosis = diagnose(parser, "plan");
+    std::optional<PreferredOutput> lastWorking;
+    if (parser.isSet(lastWorkingOption))
+        lastWorking = decodeFile(parser.value(lastWorkingOption), decodePreferredOutput);
+
+    auto array = nlohmann::ordered_json::array();
+    for (RepairAction action : quickFixPlan(diagnosis.checks, intent, diagnosis.snapshot, lastWorking))
+        array.push_back(caseName(action));
+    return array.dump(2) + "\n";
 }
 
 }  // namespace
@@ -124,6 +173,10 @@ int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
         }
         if (command == "check") {
             out << runCheck(options);
+            return 0;
+        }
+        if (command == "plan") {
+            out << runPlan(options);
             return 0;
         }
         throw UsageError("unknown command '" + command.toStdString() + "' (see sonorel-doctor --help)");

@@ -106,6 +106,28 @@ TEST_F(command_line, bad_arguments_are_one_clear_line_and_status_2)
     expectRejected({"check"}, "pass --snapshot FILE");
 }
 
+TEST_F(command_line, plan_prints_the_quick_fix_actions_for_the_snapshot_and_outputs_given)
+{
+    const Outcome afterWake = run({"plan", "--intent", "afterWake", "--snapshot", example("bluetooth-call-mode.json"),
+                                   "--last-working-output", example("preferred-headphones.json")});
+    ASSERT_EQ(afterWake.status, 0) << afterWake.err;
+    EXPECT_EQ(nlohmann::json::parse(afterWake.out), nlohmann::json({"restoreLastOutput"}));
+
+    // Sound muted and nothing else wrong: unmuting replaces the restart.
+    const Outcome noSound = run({"plan", "--intent", "noSound", "--snapshot", example("muted-output.json")});
+    EXPECT_EQ(nlohmann::json::parse(noSound.out), nlohmann::json({"unmute"}));
+    const Outcome appOnly = run({"plan", "--intent", "appOnly", "--snapshot", example("muted-output.json")});
+    EXPECT_EQ(appOnly.out, "[]\n");
+}
+
+TEST_F(command_line, plan_rejects_an_unknown_intent_listing_the_valid_ones)
+{
+    expectRejected({"plan", "--intent", "No sound", "--snapshot", example("healthy-laptop.json")},
+                   "plan: unknown intent 'No sound'; valid intents are noSound, playback, bluetooth, microphone, "
+                   "stereo, alerts, afterWake, appOnly");
+    expectRejected({"plan", "--snapshot", example("healthy-laptop.json")}, "plan: pass --intent NAME");
+}
+
 TEST_F(command_line, help_lists_the_commands)
 {
     for (const char* form : {"--help", "help", "-h"}) {
