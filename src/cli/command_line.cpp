@@ -3,6 +3,7 @@
 #include "audio/quick_fix_planner.h"
 #include "diagnostics/diagnostics.h"
 #include "model/model_json.h"
+#include "pulse/pulse_audio_system.h"
 #include "sonorel_config.h"
 
 #include <QCommandLineParser>
@@ -97,6 +98,19 @@ const QCommandLineOption preferredOption("preferred-output", "Preferred output f
 const QCommandLineOption lastWorkingOption("last-working-output", "Last working output file.", "FILE");
 const QCommandLineOption intentOption("intent", "Symptom.", "NAME");
 
+AudioSnapshot liveSnapshot()
+{
+    PulseAudioSystem audio;
+    return audio.snapshot();
+}
+
+std::string runSnapshot(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parseOptions(parser, arguments, "snapshot");
+    return encodeSnapshot(liveSnapshot()) + "\n";
+}
+
 // The reading a command works on, with the preferred output it is judged against.
 struct Diagnosis {
     AudioSnapshot snapshot;
@@ -105,10 +119,9 @@ struct Diagnosis {
 
 Diagnosis diagnose(const QCommandLineParser& parser, const char* command)
 {
-    if (!parser.isSet(snapshotOption))
-        throw UsageError(std::string(command)
-                         + ": reading the live audio system is not built yet; pass --snapshot FILE");
-    AudioSnapshot snapshot = decodeFile(parser.value(snapshotOption), decodeSnapshot);
+    (void)command;
+    AudioSnapshot snapshot = parser.isSet(snapshotOption) ? decodeFile(parser.value(snapshotOption), decodeSnapshot)
+                                                           : liveSnapshot();
     std::optional<PreferredOutput> preferred;
     if (parser.isSet(preferredOption))
         preferred = decodeFile(parser.value(preferredOption), decodePreferredOutput);
@@ -173,6 +186,10 @@ int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
         }
         if (command == "check") {
             out << runCheck(options);
+            return 0;
+        }
+        if (command == "snapshot") {
+            out << runSnapshot(options);
             return 0;
         }
         if (command == "plan") {

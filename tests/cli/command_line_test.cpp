@@ -103,7 +103,6 @@ TEST_F(command_line, bad_arguments_are_one_clear_line_and_status_2)
     expectRejected({"check", "--snapshot"}, "check: Missing value after '--snapshot'");
     expectRejected({"check", "--snapshot", example("healthy-laptop.json"), "--loud"}, "check: Unknown option 'loud'");
     expectRejected({"check", example("healthy-laptop.json")}, "unexpected argument");
-    expectRejected({"check"}, "pass --snapshot FILE");
 }
 
 TEST_F(command_line, plan_prints_the_quick_fix_actions_for_the_snapshot_and_outputs_given)

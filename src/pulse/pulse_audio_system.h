@@ -1,0 +1,91 @@
+#pragma once
+
+#include "audio/audio_system.h"
+#include "pulse/pulse_records.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+struct pa_threaded_mainloop;
+struct pa_context;
+struct pa_operation;
+
+namespace sonorel {
+
+struct PulseAudioOptions {
+    // A server address such as "unix:/run/user/1000/pulse/native"; the user's
+    // own server when absent.
+    std::optional<std::string> server;
+    std::chrono::milliseconds timeout{800};
+    std::filesystem::path asoundRoot = "/proc/asound";
+    std::filesystem::path procRoot = "/proc";
+};
+
+// The audio system of PulseAudio and of PipeWire's pulse server, through one
+// libpulse threaded main loop. Every public member runs on the Qt main thread
+// and waits for the server at most `timeout`: a server that is gone or hangs
+// gives a reading with `readError` (or a `system` error for a write) instead
+// of a frozen caller. Server events reach the main thread as queued calls.
+class PulseAudioSystem final : public QObject, public AudioSystem {
+    Q_OBJECT
+
+public:
+    using Options = PulseAudioOptions;
+
+    explicit PulseAudioSystem(Options options = {}, QObject* parent = nullptr);
+    ~PulseAudioSystem() override;
+
+    AudioSnapshot snapshot() override;
+    void apply(const AudioSetting& setting) override;
+    void setDefaultOutput(const std::string& uid) override;
+    void setDefaultInput(const std::string& uid) override;
+    void setNominalRate(const std::string& uid, double rate) override;
+    void stopMonitoring() override;
+
+    // While on, `onChange` is called (on the main thread, bursts merged) when
+    // devices, defaults, levels or streams change, and when the server
+    // comes back after being gone.
+    void startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload);
+    bool isMonitoring() const { return m_monitoring; }
+
+    // Called on libpulse's thread, with the main loop locked.
+    void contextStateChanged();
+    void serverEvent();
+
+private:
+    struct Reading;
+
+    bool connect();
+    void disconnect();
+    // Starts operations with the main loop locked and waits until every one
+    // has finished, the deadline passes or the connection drops.
+    bool await(const std::function<std::vector<pa_operation*>()>& start, int& pending);
+    std::optional<Reading> read();
+    AudioSnapshot unreadable(const std::string& message) const;
+    const pulse::DeviceRecord& liveDevice(const std::string& uid);
+    void runCommand(const std::function<pa_operation*(void*)>& start);
+    void writeVolumes(const pulse::DeviceRecord& device, const std::optional<std::vector<uint32_t>>& volumes);
+    void writeAlertDevice(const std::string& sinkName);
+
+    Options m_options;
+    pa_threaded_mainloop* m_mainloop = nullptr;
+    pa_context* m_context = nullptr;
+    bool m_isPipeWire = false;
+    std::map<std::string, pulse::DeviceRecord> m_devices;
+    std::optional<pulse::AlertEntry> m_alertEntry;
+
+    bool m_monitoring = false;
+    std::function<void()> m_onChange;
+    std::function<void(Date)> m_onOverload;
+    QTimer m_changeCoalescer;
+    QTimer m_reconnectTimer;
+};
+
+}  // namespace sonorel

@@ -1,0 +1,308 @@
+#include "pulse/pulse_mapping.h"
+
+#include <pulse/channelmap.h>
+#include <pulse/def.h>
+#include <pulse/proplist.h>
+#include <pulse/volume.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <map>
+
+namespace sonorel::pulse {
+
+namespace {
+
+constexpr AudioObjectID sinkTag = 0x40000000;
+constexpr AudioObjectID sourceTag = 0x80000000;
+constexpr AudioObjectID clientTag = 0xC0000000;
+
+std::string property(const Properties& properties, const std::string& key)
+{
+    auto found = properties.find(key);
+    return found == properties.end() ? std::string{} : found->second;
+}
+
+std::string lowercased(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
+bool namesDisplay(const std::string& text)
+{
+    const std::string lower = lowercased(text);
+    return lower.find("hdmi") != std::string::npos || lower.find("displayport") != std::string::npos;
+}
+
+pa_cvolume cvolumeOf(const std::vector<uint32_t>& volumes)
+{
+    pa_cvolume cv;
+    pa_cvolume_init(&cv);
+    cv.channels = uint8_t(std::min<size_t>(volumes.size(), PA_CHANNELS_MAX));
+    for (size_t i = 0; i < cv.channels; ++i)
+        cv.values[i] = volumes[i];
+    return cv;
+}
+
+std::vector<uint32_t> volumesOf(const pa_cvolume& cv)
+{
+    return std::vector<uint32_t>(cv.values, cv.values + cv.channels);
+}
+
+std::optional<pa_channel_map> channelMapOf(const std::vector<int>& positions)
+{
+    if (positions.empty() || positions.size() > PA_CHANNELS_MAX)
+        return std::nullopt;
+    pa_channel_map map;
+    pa_channel_map_init(&map);
+    map.channels = uint8_t(positions.size());
+    for (size_t i = 0; i < positions.size(); ++i)
+        map.map[i] = pa_channel_position_t(positions[i]);
+    if (!pa_channel_map_valid(&map))
+        return std::nullopt;
+    return map;
+}
+
+float toScalar(uint32_t volume)
+{
+    return std::clamp(float(double(volume) / PA_VOLUME_NORM), 0.0f, 1.0f);
+}
+
+uint32_t toVolume(float scalar)
+{
+    return uint32_t(std::lround(double(scalar) * PA_VOLUME_NORM));
+}
+
+uint32_t frames(uint64_t usec, uint32_t rate)
+{
+    return uint32_t(usec * rate / 1000000);
+}
+
+std::optional<int> number(const std::string& text)
+{
+    int value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+AudioObjectID deviceID(bool isSink, uint32_t index)
+{
+    return (isSink ? sinkTag : sourceTag) | (index & ~clientTag);
+}
+
+AudioObjectID clientID(uint32_t clientIndex)
+{
+    return clientTag | (clientIndex & ~clientTag);
+}
+
+AudioTransport transportOf(const DeviceRecord& device)
+{
+    const std::string bus = property(device.properties, PA_PROP_DEVICE_BUS);
+    if (bus == "bluetooth")
+        return AudioTransport::bluetooth;
+    if (bus == "usb")
+        return AudioTransport::usb;
+    if (namesDisplay(device.activePort) || namesDisplay(property(device.properties, PA_PROP_DEVICE_PROFILE_NAME)))
+        return AudioTransport::display;
+    if (property(device.properties, PA_PROP_DEVICE_FORM_FACTOR) == "internal" || bus == "pci" || bus == "platform")
+        return AudioTransport::builtIn;
+    if (device.driver.find("combine") != std::string::npos)
+        return AudioTransport::aggregate;
+    // Null sinks, filters and loopbacks are not sound cards.
+    if (property(device.properties, PA_PROP_DEVICE_CLASS) != "sound")
+        return AudioTransport::virtual_;
+    return AudioTransport::other;
+}
+
+float volumeScalar(const std::vector<uint32_t>& volumes)
+{
+    return volumes.empty() ? 0.0f : toScalar(*std::max_element(volumes.begin(), volumes.end()));
+}
+
+std::optional<std::vector<uint32_t>> volumesAfterSetting(const std::vector<uint32_t>& volumes, uint32_t element,
+                                                         float value)
+{
+    if (!std::isfinite(value) || value < 0 || value > 1 || volumes.empty() || element > volumes.size())
+        return std::nullopt;
+    pa_cvolume cv = cvolumeOf(volumes);
+    if (element == 0) {
+        // All channels at zero have no ratio to keep: raise them together.
+        if (pa_cvolume_max(&cv) == PA_VOLUME_MUTED)
+            pa_cvolume_set(&cv, cv.channels, toVolume(value));
+        else
+            pa_cvolume_scale(&cv, toVolume(value));
+    } else {
+        cv.values[element - 1] = toVolume(value);
+    }
+    return volumesOf(cv);
+}
+
+std::optional<float> balanceOf(const std::vector<int>& positions, const std::vector<uint32_t>& volumes)
+{
+    auto map = channelMapOf(positions);
+    if (!map || volumes.size() != positions.size() || !pa_channel_map_can_balance(&*map))
+        return std::nullopt;
+    const pa_cvolume cv = cvolumeOf(volumes);
+    return (pa_cvolume_get_balance(&cv, &*map) + 1.0f) / 2.0f;
+}
+
+std::optional<std::vector<uint32_t>> volumesWithBalance(const std::vector<int>& positions,
+                                                        const std::vector<uint32_t>& volumes, float balance)
+{
+    auto map = channelMapOf(positions);
+    if (!std::isfinite(balance) || balance < 0 || balance > 1 || !map || volumes.size() != positions.size()
+        || !pa_channel_map_can_balance(&*map))
+        return std::nullopt;
+    pa_cvolume cv = cvolumeOf(volumes);
+    if (!pa_cvolume_set_balance(&cv, &*map, balance * 2 - 1))
+        return std::nullopt;
+    return volumesOf(cv);
+}
+
+AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput)
+{
+    AudioDevice d;
+    d.id = deviceID(record.isSink, record.index);
+    d.uid = record.name;
+    d.name = record.description.empty() ? record.name : record.description;
+    d.transport = transportOf(record);
+    const int channels = int(record.channelPositions.size());
+    (record.isSink ? d.outputChannels : d.inputChannels) = channels;
+    d.isAlive = true;
+    d.isRunningInput = !record.isSink && runningInput;
+    if (record.rate > 0) {
+        d.sampleRate = record.rate;
+        d.availableRates = {{double(record.rate), double(record.rate)}};
+    }
+
+    std::vector<AudioChannelState> controls;
+    if (!record.volumes.empty()) {
+        controls.push_back({0, volumeScalar(record.volumes), record.muted, true, true});
+        for (size_t channel = 0; channel < record.volumes.size(); ++channel)
+            controls.push_back({uint32_t(channel + 1), toScalar(record.volumes[channel]), std::nullopt, true, false});
+    }
+    if (record.isSink) {
+        d.outputControls = std::move(controls);
+        d.volume = volumeScalar(record.volumes);
+        d.isMuted = record.muted;
+        d.canSetVolume = true;
+        d.canSetMute = true;
+        d.balance = balanceOf(record.channelPositions, record.volumes);
+        d.canSetBalance = d.balance.has_value();
+        const auto& positions = record.channelPositions;
+        auto left = std::find(positions.begin(), positions.end(), int(PA_CHANNEL_POSITION_FRONT_LEFT));
+        auto right = std::find(positions.begin(), positions.end(), int(PA_CHANNEL_POSITION_FRONT_RIGHT));
+        if (left != positions.end() && right != positions.end())
+            d.stereoChannels = {uint32_t(left - positions.begin() + 1), uint32_t(right - positions.begin() + 1)};
+    } else {
+        d.inputControls = std::move(controls);
+    }
+
+    if (record.configuredLatencyUsec > 0 && record.rate > 0)
+        d.bufferFrames = frames(record.configuredLatencyUsec, record.rate);
+    if (record.latencyUsec > 0 && record.rate > 0)
+        d.latencyFrames = frames(record.latencyUsec, record.rate);
+    if (record.rate > 0)
+        d.formats = {AudioStreamFormat{record.isSink ? AudioDirection::output : AudioDirection::input,
+                                       double(record.rate), record.bitsPerSample, uint32_t(channels),
+                                       record.isFloat}};
+    return d;
+}
+
+std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex)
+{
+    std::map<uint32_t, AudioClient> byClient;
+    std::vector<uint32_t> order;
+    for (const auto& stream : streams) {
+        if (stream.clientIndex == ownClientIndex && ownClientIndex != PA_INVALID_INDEX)
+            continue;
+        const auto pid = number(property(stream.properties, PA_PROP_APPLICATION_PROCESS_ID));
+        if (!pid || *pid <= 0)
+            continue;
+        // A stream without a client stands for itself.
+        const uint32_t key = stream.clientIndex != PA_INVALID_INDEX ? stream.clientIndex : 0x20000000 | stream.index;
+        auto [entry, isNew] = byClient.try_emplace(key);
+        AudioClient& client = entry->second;
+        if (isNew) {
+            order.push_back(key);
+            client.id = clientID(key);
+            client.pid = *pid;
+            const std::string binary = property(stream.properties, PA_PROP_APPLICATION_PROCESS_BINARY);
+            const std::string name = property(stream.properties, PA_PROP_APPLICATION_NAME);
+            client.name = !name.empty() ? name : !binary.empty() ? binary : "Process " + std::to_string(*pid);
+            const std::string applicationID = property(stream.properties, PA_PROP_APPLICATION_ID);
+            if (!applicationID.empty())
+                client.bundleID = applicationID;
+            else if (!binary.empty())
+                client.bundleID = binary;
+        }
+        if (stream.corked)
+            continue;
+        auto& ids = stream.isRecording ? client.inputDeviceIDs : client.outputDeviceIDs;
+        const AudioObjectID device = deviceID(!stream.isRecording, stream.deviceIndex);
+        if (std::find(ids.begin(), ids.end(), device) == ids.end())
+            ids.push_back(device);
+        (stream.isRecording ? client.isRunningInput : client.isRunningOutput) = true;
+    }
+    std::vector<AudioClient> clients;
+    for (uint32_t key : order)
+        if (byClient[key].isRunningInput || byClient[key].isRunningOutput)
+            clients.push_back(std::move(byClient[key]));
+    return clients;
+}
+
+namespace {
+
+std::optional<int> ownerPidIn(const std::filesystem::path& status)
+{
+    std::ifstream file(status);
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.rfind("owner_pid", 0) != 0)
+            continue;
+        auto colon = line.find(':');
+        if (colon == std::string::npos)
+            return std::nullopt;
+        std::string value = line.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(" \t"));
+        return number(value);
+    }
+    return std::nullopt;
+}
+
+bool isSoundServer(const std::filesystem::path& procRoot, int pid)
+{
+    std::ifstream comm(procRoot / std::to_string(pid) / "comm");
+    std::string name;
+    std::getline(comm, name);
+    return name == "pulseaudio" || name == "pipewire" || name == "pipewire-pulse" || name == "wireplumber";
+}
+
+}  // namespace
+
+std::optional<ProcessID> exclusiveOwner(const std::filesystem::path& asoundRoot, const std::filesystem::path& procRoot,
+                                        int card, int pcm, bool playback)
+{
+    const auto pcmDir = asoundRoot / ("card" + std::to_string(card)) / ("pcm" + std::to_string(pcm) + (playback ? "p" : "c"));
+    std::error_code error;
+    if (!std::filesystem::is_directory(pcmDir, error))
+        return std::nullopt;
+    for (const auto& entry : std::filesystem::directory_iterator(pcmDir, error)) {
+        if (entry.path().filename().string().rfind("sub", 0) != 0)
+            continue;
+        const auto owner = ownerPidIn(entry.path() / "status");
+        if (owner && *owner > 0 && !isSoundServer(procRoot, *owner))
+            return ProcessID(*owner);
+    }
+    return -1;
+}
+
+}  // namespace sonorel::pulse

@@ -1,0 +1,46 @@
+#pragma once
+
+// Pure conversions between the server's terms and the audio model.
+
+#include "model/audio_snapshot.h"
+#include "pulse/pulse_records.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sonorel::pulse {
+
+// Sink and source indexes share no space: the kind is encoded in the id.
+AudioObjectID deviceID(bool isSink, uint32_t index);
+AudioObjectID clientID(uint32_t clientIndex);
+
+AudioTransport transportOf(const DeviceRecord& device);
+
+// The device volume: the loudest channel, as 0…1.
+float volumeScalar(const std::vector<uint32_t>& volumes);
+// Channel volumes after setting element 0 (scales every channel, keeping
+// their ratio) or one channel (element k is channel k-1).
+std::optional<std::vector<uint32_t>> volumesAfterSetting(const std::vector<uint32_t>& volumes, uint32_t element,
+                                                         float value);
+// Balance as 0 (left) … 1 (right); absent when the channel map has no sides.
+std::optional<float> balanceOf(const std::vector<int>& positions, const std::vector<uint32_t>& volumes);
+std::optional<std::vector<uint32_t>> volumesWithBalance(const std::vector<int>& positions,
+                                                        const std::vector<uint32_t>& volumes, float balance);
+
+// What the model knows about one device; `runningInput` tells whether some
+// recording stream is running on it.
+AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput);
+
+// One client per application: pid, name, bundle id and the devices its
+// streams use. Streams of `ownClientIndex` (our own) do not count.
+std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex);
+
+// The process holding an ALSA PCM open, from
+// `asoundRoot`/cardN/pcmD{p,c}/sub*/status; -1 when nobody but a sound
+// server has it; absent when the PCM is not there to read.
+std::optional<ProcessID> exclusiveOwner(const std::filesystem::path& asoundRoot, const std::filesystem::path& procRoot,
+                                        int card, int pcm, bool playback);
+
+}  // namespace sonorel::pulse

@@ -1,0 +1,60 @@
+#pragma once
+
+// Plain copies of what the server reports, taken inside libpulse's callbacks
+// (whose info pointers die when the callback returns) and turned into model
+// values on the main thread.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sonorel::pulse {
+
+using Properties = std::map<std::string, std::string>;
+
+// A sink (output) or a non-monitor source (input).
+struct DeviceRecord {
+    bool isSink = true;
+    uint32_t index = 0;
+    std::string name;
+    std::string description;
+    Properties properties;
+    uint32_t rate = 0;
+    uint32_t bitsPerSample = 0;
+    bool isFloat = false;
+    std::vector<int> channelPositions;  // pa_channel_position_t values
+    std::vector<uint32_t> volumes;      // pa_volume_t per channel
+    bool muted = false;
+    uint64_t latencyUsec = 0;
+    uint64_t configuredLatencyUsec = 0;
+    std::string activePort;
+    std::string driver;
+};
+
+// A sink input (playing) or source output (recording) stream.
+struct StreamRecord {
+    bool isRecording = false;
+    uint32_t index = 0;
+    uint32_t clientIndex = 0;  // PA_INVALID_INDEX when none
+    uint32_t deviceIndex = 0;  // its sink or source
+    bool corked = false;
+    Properties properties;
+};
+
+// The stream-restore entry that routes alert sounds.
+struct AlertEntry {
+    std::string device;
+    std::vector<int> channelPositions;
+    std::vector<uint32_t> volumes;
+    bool muted = false;
+};
+
+struct ServerRecord {
+    std::string serverName;
+    std::string defaultSink;
+    std::string defaultSource;
+};
+
+}  // namespace sonorel::pulse
