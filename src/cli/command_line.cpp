@@ -33,9 +33,11 @@ const char* const usageText =
     "Reads the audio setup and explains it in nine checks.\n"
     "\n"
     "Commands:\n"
-    "  check --snapshot FILE [--preferred-output FILE]\n"
-    "        Print the nine checks of a snapshot file as JSON.\n"
-    "  plan --intent NAME --snapshot FILE [--preferred-output FILE] [--last-working-output FILE]\n"
+    "  snapshot\n"
+    "        Print the live audio setup as JSON.\n"
+    "  check [--snapshot FILE] [--preferred-output FILE]\n"
+    "        Print the nine checks of the live setup, or of a snapshot file, as JSON.\n"
+    "  plan --intent NAME [--snapshot FILE] [--preferred-output FILE] [--last-working-output FILE]\n"
     "        Print the repairs Quick Fix would run for a symptom, as JSON.\n"
     "        NAME is one of noSound, playback, bluetooth, microphone, stereo, alerts,\n"
     "        afterWake, appOnly.\n"
@@ -117,9 +119,8 @@ struct Diagnosis {
     std::vector<DiagnosticCheck> checks;
 };
 
-Diagnosis diagnose(const QCommandLineParser& parser, const char* command)
+Diagnosis diagnose(const QCommandLineParser& parser)
 {
-    (void)command;
     AudioSnapshot snapshot = parser.isSet(snapshotOption) ? decodeFile(parser.value(snapshotOption), decodeSnapshot)
                                                            : liveSnapshot();
     std::optional<PreferredOutput> preferred;
@@ -134,7 +135,7 @@ std::string runCheck(const QStringList& arguments)
     QCommandLineParser parser;
     parser.addOptions({snapshotOption, preferredOption});
     parseOptions(parser, arguments, "check");
-    return checksJson(diagnose(parser, "check").checks);
+    return checksJson(diagnose(parser).checks);
 }
 
 RepairIntent intentNamed(const QString& name)
@@ -155,7 +156,7 @@ std::string runPlan(const QStringList& arguments)
     if (!parser.isSet(intentOption))
         throw UsageError("plan: pass --intent NAME");
     const RepairIntent intent = intentNamed(parser.value(intentOption));
-    const Diagnosis diagnosis = diagnose(parser, "plan");
+    const Diagnosis diagnosis = diagnose(parser);
     std::optional<PreferredOutput> lastWorking;
     if (parser.isSet(lastWorkingOption))
         lastWorking = decodeFile(parser.value(lastWorkingOption), decodePreferredOutput);

@@ -132,7 +132,7 @@ TEST_F(command_line, help_lists_the_commands)
     for (const char* form : {"--help", "help", "-h"}) {
         const Outcome result = run({form});
         EXPECT_EQ(result.status, 0);
-        EXPECT_NE(result.out.find("check --snapshot FILE [--preferred-output FILE]"), std::string::npos);
+        EXPECT_NE(result.out.find("check [--snapshot FILE] [--preferred-output FILE]"), std::string::npos);
     }
 }
 
