@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <thread>
 
 namespace sonorel {
 
@@ -518,11 +519,13 @@ void PulseAudioSystem::apply(const AudioSetting& setting)
                 if (!device.isSink)
                     throw AudioRepairError::unsupported();
                 runCommand([&](void* w) { return pa_context_set_default_sink(m_context, name.c_str(), onSuccess, w); });
+                awaitDefault(true, name);
             } else if constexpr (std::is_same_v<Case, AudioSetting::Input>) {
                 if (device.isSink)
                     throw AudioRepairError::unsupported();
                 runCommand(
                     [&](void* w) { return pa_context_set_default_source(m_context, name.c_str(), onSuccess, w); });
+                awaitDefault(false, name);
             } else if constexpr (std::is_same_v<Case, AudioSetting::Alerts>) {
                 if (!device.isSink || m_isPipeWire)
                     throw AudioRepairError::unsupported();
@@ -551,6 +554,26 @@ void PulseAudioSystem::apply(const AudioSetting& setting)
             }
         },
         setting.value);
+}
+
+void PulseAudioSystem::awaitDefault(bool isSink, const std::string& name)
+{
+    // WirePlumber, not pipewire-pulse, decides the default a moment after the
+    // write; wait (bounded) so that the caller's read-back sees the outcome.
+    if (!m_isPipeWire)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + m_options.timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        Reading reading;
+        reading.mainloop = m_mainloop;
+        reading.pending = 1;
+        if (!await([&] { return std::vector{pa_context_get_server_info(m_context, Reading::onServer, &reading)}; },
+                   reading.pending))
+            return;
+        if ((isSink ? reading.server.defaultSink : reading.server.defaultSource) == name)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 void PulseAudioSystem::writeVolumes(const DeviceRecord& device, const std::optional<std::vector<uint32_t>>& volumes)

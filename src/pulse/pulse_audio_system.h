@@ -73,6 +73,7 @@ private:
     void runCommand(const std::function<pa_operation*(void*)>& start);
     void writeVolumes(const pulse::DeviceRecord& device, const std::optional<std::vector<uint32_t>>& volumes);
     void writeAlertDevice(const std::string& sinkName);
+    void awaitDefault(bool isSink, const std::string& name);
 
     Options m_options;
     pa_threaded_mainloop* m_mainloop = nullptr;

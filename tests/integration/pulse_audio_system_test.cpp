@@ -1,0 +1,241 @@
+#include "audio/audio_repair_error.h"
+#include "pulse/pulse_audio_system.h"
+#include "support/audio_rig.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+
+namespace sonorel {
+namespace {
+
+using testing::AudioRig;
+
+const std::string speakers = "alsa_output.pci-0000_00_1f.3.analog-stereo";
+const std::string headphones = "bluez_output.AC_80_0A_12_34_56.1";
+const std::string usbInterface = "alsa_output.usb-Focusrite_Scarlett_2i2_USB-00.analog-stereo";
+const std::string hdmi = "alsa_output.pci-0000_01_00.1.hdmi-stereo";
+const std::string virtualSink = "virtual_sink";
+const std::string microphone = "alsa_input.pci-0000_00_1f.3.analog-stereo";
+const std::string headsetMicrophone = "bluez_input.AC_80_0A_12_34_56.0";
+
+const AudioDevice& deviceNamed(const AudioSnapshot& snapshot, const std::string& uid)
+{
+    const AudioDevice* device = snapshot.deviceWithUID(uid);
+    if (!device)
+        throw std::runtime_error("no device " + uid + " in the reading");
+    return *device;
+}
+
+// Spins the event loop until `done` or the deadline.
+template <typename Predicate>
+bool processEventsUntil(Predicate done, std::chrono::milliseconds deadline = std::chrono::seconds(5))
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < deadline.count())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+class pulse_audio_system : public ::testing::Test {
+protected:
+    AudioRig rig;
+    PulseAudioSystem audio{PulseAudioOptions{rig.address()}};
+
+    AudioRepairError errorOf(const AudioSetting& setting)
+    {
+        try {
+            audio.apply(setting);
+        } catch (const AudioRepairError& error) {
+            return error;
+        }
+        throw std::runtime_error("the write was accepted");
+    }
+};
+
+TEST_F(pulse_audio_system, reads_every_rig_device_with_its_transport_channels_and_rate)
+{
+    const AudioSnapshot s = audio.snapshot();
+    ASSERT_FALSE(s.readError) << *s.readError;
+    EXPECT_EQ(s.devices.size(), 7u);
+    struct Expected {
+        std::string uid;
+        AudioTransport transport;
+        int outputs;
+        int inputs;
+        double rate;
+    };
+    for (const Expected& e : std::vector<Expected>{
+             {speakers, AudioTransport::builtIn, 2, 0, 48000},
+             {headphones, AudioTransport::bluetooth, 2, 0, 48000},
+             {usbInterface, AudioTransport::usb, 2, 0, 22050},
+             {hdmi, AudioTransport::display, 2, 0, 48000},
+             {virtualSink, AudioTransport::virtual_, 2, 0, 48000},
+             {microphone, AudioTransport::builtIn, 0, 2, 48000},
+             {headsetMicrophone, AudioTransport::bluetooth, 0, 1, 16000},
+         }) {
+        SCOPED_TRACE(e.uid);
+        const AudioDevice& d = deviceNamed(s, e.uid);
+        EXPECT_EQ(d.transport, e.transport);
+        EXPECT_EQ(d.outputChannels, e.outputs);
+        EXPECT_EQ(d.inputChannels, e.inputs);
+        EXPECT_EQ(d.sampleRate, e.rate);
+        EXPECT_TRUE(d.isAlive);
+    }
+    EXPECT_EQ(s.outputDevice()->uid, speakers);
+    EXPECT_EQ(s.inputDevice()->uid, microphone);
+    EXPECT_EQ(s.systemOutputDevice()->uid, speakers);
+    EXPECT_TRUE(s.inputActivityKnown);
+    EXPECT_FALSE(s.isInputActive());
+    EXPECT_EQ(s.canSetSystemOutput, !rig.isPipeWire());
+
+    const AudioDevice& out = deviceNamed(s, speakers);
+    EXPECT_EQ(out.volume, 1.0f);
+    EXPECT_EQ(out.isMuted, false);
+    EXPECT_EQ(out.balance, 0.5f);
+    EXPECT_EQ(out.stereoChannels, (std::vector<uint32_t>{1, 2}));
+    ASSERT_EQ(out.outputControls.size(), 3u);
+    EXPECT_FALSE(out.outputControls[1].canSetMute);
+    EXPECT_EQ(deviceNamed(s, headsetMicrophone).inputControls.size(), 2u);
+}
+
+TEST_F(pulse_audio_system, writes_levels_mutes_balance_and_defaults_that_read_back)
+{
+    audio.apply(AudioSetting::Volume{speakers, AudioDirection::output, 0, 0.25f});
+    audio.apply(AudioSetting::Volume{speakers, AudioDirection::output, 2, 0.1f});
+    audio.apply(AudioSetting::Mute{speakers, AudioDirection::output, 0, true});
+    audio.apply(AudioSetting::Volume{microphone, AudioDirection::input, 0, 0.5f});
+    audio.apply(AudioSetting::Mute{microphone, AudioDirection::input, 0, true});
+    audio.setDefaultOutput(usbInterface);
+    audio.setDefaultInput(headsetMicrophone);
+
+    AudioSnapshot s = audio.snapshot();
+    const AudioDevice& out = deviceNamed(s, speakers);
+    EXPECT_NEAR(out.outputControls[1].volume.value(), 0.25, 0.001);
+    EXPECT_NEAR(out.outputControls[2].volume.value(), 0.1, 0.001);
+    EXPECT_EQ(out.isMuted, true);
+    EXPECT_TRUE(s.confirms(AudioSetting::Volume{microphone, AudioDirection::input, 0, 0.5f}));
+    EXPECT_TRUE(s.confirms(AudioSetting::Mute{microphone, AudioDirection::input, 0, true}));
+    EXPECT_EQ(s.outputDevice()->uid, usbInterface);
+    EXPECT_EQ(s.inputDevice()->uid, headsetMicrophone);
+
+    // Balance moves the sides apart and back; the main level follows the louder side.
+    audio.apply(AudioSetting::Balance{headphones, 0.75f});
+    s = audio.snapshot();
+    EXPECT_NEAR(deviceNamed(s, headphones).balance.value(), 0.75, 0.01);
+    audio.apply(AudioSetting::Balance{headphones, 0.5f});
+    EXPECT_NEAR(deviceNamed(audio.snapshot(), headphones).balance.value(), 0.5, 0.005);
+}
+
+TEST_F(pulse_audio_system, the_alert_output_follows_stream_restore_where_the_server_honours_it)
+{
+    if (rig.isPipeWire()) {
+        EXPECT_EQ(errorOf(AudioSetting::Alerts{hdmi}), AudioRepairError::unsupported());
+        return;
+    }
+    audio.apply(AudioSetting::Alerts{hdmi});
+    const AudioSnapshot s = audio.snapshot();
+    EXPECT_EQ(s.systemOutputDevice()->uid, hdmi);
+    EXPECT_EQ(s.outputDevice()->uid, speakers);
+}
+
+TEST_F(pulse_audio_system, refuses_what_the_device_cannot_do)
+{
+    EXPECT_EQ(errorOf(AudioSetting::Volume{speakers, AudioDirection::output, 0, 1.0001f}),
+              AudioRepairError::unsupported());
+    EXPECT_EQ(errorOf(AudioSetting::Volume{"gone", AudioDirection::output, 0, -0.0001f}),
+              AudioRepairError::unsupported());
+    EXPECT_EQ(errorOf(AudioSetting::Volume{"gone", AudioDirection::output, 0, 0.5f}), AudioRepairError::deviceGone());
+    EXPECT_EQ(errorOf(AudioSetting::Output{microphone}), AudioRepairError::unsupported());
+    EXPECT_EQ(errorOf(AudioSetting::Input{speakers}), AudioRepairError::unsupported());
+    EXPECT_EQ(errorOf(AudioSetting::Alerts{microphone}), AudioRepairError::unsupported());
+    EXPECT_EQ(errorOf(AudioSetting::Mute{speakers, AudioDirection::output, 1, true}), AudioRepairError::unsupported());
+    EXPECT_EQ(errorOf(AudioSetting::Volume{speakers, AudioDirection::output, 3, 0.5f}), AudioRepairError::unsupported());
+    EXPECT_EQ(errorOf(AudioSetting::Volume{speakers, AudioDirection::input, 0, 0.5f}), AudioRepairError::unsupported());
+    EXPECT_EQ(errorOf(AudioSetting::Balance{headsetMicrophone, 0.5f}), AudioRepairError::unsupported());
+    EXPECT_EQ(errorOf(AudioSetting::Rate{usbInterface, 48000}), AudioRepairError::unsupported());
+    // Nothing above changed anything.
+    EXPECT_EQ(deviceNamed(audio.snapshot(), speakers).volume, 1.0f);
+}
+
+TEST_F(pulse_audio_system, a_device_removed_after_the_reading_is_gone_for_the_write)
+{
+    ASSERT_TRUE(audio.snapshot().deviceWithUID(hdmi));
+    rig.removeDevice(hdmi);
+    EXPECT_EQ(errorOf(AudioSetting::Output{hdmi}), AudioRepairError::deviceGone());
+}
+
+TEST_F(pulse_audio_system, a_recording_client_shows_as_running_input_with_its_device)
+{
+    rig.startRecording(headsetMicrophone);
+    ASSERT_TRUE(processEventsUntil([&] { return audio.snapshot().isInputActive(); }));
+    const AudioSnapshot s = audio.snapshot();
+    EXPECT_TRUE(s.inputIOActive);
+    EXPECT_TRUE(deviceNamed(s, headsetMicrophone).isRunningInput);
+    EXPECT_FALSE(deviceNamed(s, microphone).isRunningInput);
+    const auto recorder = std::find_if(s.clients.begin(), s.clients.end(),
+                                       [](const AudioClient& c) { return c.isRunningInput; });
+    ASSERT_NE(recorder, s.clients.end());
+    EXPECT_GT(recorder->pid, 0);
+    EXPECT_EQ(recorder->inputDeviceIDs, std::vector<AudioObjectID>{deviceNamed(s, headsetMicrophone).id});
+}
+
+TEST_F(pulse_audio_system, a_stopped_server_reads_as_unavailable_at_once_and_is_found_again_when_back)
+{
+    ASSERT_FALSE(audio.snapshot().readError);
+    rig.stop();
+    QElapsedTimer timer;
+    timer.start();
+    const AudioSnapshot gone = audio.snapshot();
+    EXPECT_LT(timer.elapsed(), 1500);
+    ASSERT_TRUE(gone.readError);
+    EXPECT_EQ(*gone.readError, "The audio service is unavailable. Try checking again or reset the audio service.");
+    EXPECT_TRUE(gone.devices.empty());
+    EXPECT_FALSE(gone.inputActivityKnown);
+    EXPECT_THROW(audio.apply(AudioSetting::Output{speakers}), AudioRepairError);
+
+    rig.restart();
+    EXPECT_TRUE(processEventsUntil([&] { return !audio.snapshot().readError; }));
+}
+
+TEST_F(pulse_audio_system, a_frozen_server_never_holds_a_caller_longer_than_about_a_second)
+{
+    ASSERT_FALSE(audio.snapshot().readError);
+    const int server = rig.serverPid();
+    ASSERT_GT(server, 0);
+    ::kill(server, SIGSTOP);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(audio.snapshot().readError);
+    EXPECT_LT(timer.elapsed(), 1500);
+    timer.restart();
+    EXPECT_THROW(audio.apply(AudioSetting::Mute{speakers, AudioDirection::output, 0, true}), AudioRepairError);
+    EXPECT_LT(timer.elapsed(), 2500);
+    ::kill(server, SIGCONT);
+    EXPECT_TRUE(processEventsUntil([&] { return !audio.snapshot().readError; }));
+}
+
+TEST_F(pulse_audio_system, monitoring_reports_a_device_added_and_removed)
+{
+    int changes = 0;
+    audio.startMonitoring([&] { ++changes; }, [](Date) {});
+    rig.run("pactl", {"load-module", "module-null-sink", "sink_name=late_sink"});
+    EXPECT_TRUE(processEventsUntil([&] { return changes > 0; }));
+    EXPECT_TRUE(audio.snapshot().deviceWithUID("late_sink"));
+
+    changes = 0;
+    rig.removeDevice("late_sink");
+    EXPECT_TRUE(processEventsUntil([&] { return changes > 0; }));
+    EXPECT_FALSE(audio.snapshot().deviceWithUID("late_sink"));
+
+    audio.stopMonitoring();
+    audio.stopMonitoring();
+}
+
+}  // namespace
+}  // namespace sonorel

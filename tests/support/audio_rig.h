@@ -1,0 +1,51 @@
+#pragma once
+
+// A private sound server for one test suite, started and stopped through
+// scripts/audio-rig. Which server comes from SONOREL_RIG_SERVER (pulseaudio
+// unless set); a rig that cannot start fails the suite, never skips it.
+
+#include <QString>
+
+#include <chrono>
+#include <map>
+#include <string>
+
+namespace sonorel::testing {
+
+class AudioRig {
+public:
+    explicit AudioRig(std::string server = serverUnderTest());
+    ~AudioRig();
+    AudioRig(const AudioRig&) = delete;
+    AudioRig& operator=(const AudioRig&) = delete;
+
+    static std::string serverUnderTest();
+
+    bool isPipeWire() const { return m_server == "pipewire"; }
+    // The address libpulse connects to: "unix:…/pulse/native".
+    const std::string& address() const { return m_environment.at("PULSE_SERVER"); }
+
+    // Runs pactl (or another pulse client) against this rig; returns its standard output.
+    std::string run(const QString& program, const QStringList& arguments) const;
+    // Unloads the module that made this sink or source.
+    void removeDevice(const std::string& name) const;
+    // Starts a recording or playing client; it stops with the rig.
+    void startRecording(const std::string& source = {});
+    void startPlaying(const std::string& sink = {});
+    // The server's main process, for killing or freezing it.
+    int serverPid() const;
+    // Stops the server and its clients; `keepDirectory` keeps the socket
+    // path so that `restart` brings the server back where it was.
+    void stop(bool keepDirectory = true);
+    void restart();
+
+private:
+    void start();
+    std::string rig(const QStringList& arguments) const;
+
+    std::string m_server;
+    std::string m_dir;
+    std::map<std::string, std::string> m_environment;
+};
+
+}  // namespace sonorel::testing

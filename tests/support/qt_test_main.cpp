@@ -1,0 +1,13 @@
+// Tests that need Qt's event loop (timers, queued calls) run under one
+// QCoreApplication.
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
