@@ -1,12 +1,16 @@
 #include "cli/command_line.h"
 
+#include "audio/audio_repair_error.h"
 #include "audio/quick_fix_planner.h"
+#include "audio/repair_coordinator.h"
+#include "audio/run_task.h"
 #include "diagnostics/diagnostics.h"
 #include "model/model_json.h"
 #include "pulse/pulse_audio_system.h"
 #include "sonorel_config.h"
 
 #include <QCommandLineParser>
+#include <QCoro/QCoroTimer>
 #include <QFile>
 
 #include <nlohmann/json.hpp>
@@ -41,6 +45,13 @@ const char* const usageText =
     "        Print the repairs Quick Fix would run for a symptom, as JSON.\n"
     "        NAME is one of noSound, playback, bluetooth, microphone, stereo, alerts,\n"
     "        afterWake, appOnly.\n"
+    "  repair ACTION [--preferred-output FILE] [--last-working-output FILE]\n"
+    "        Run one repair on the live setup; print its message and the changes it made.\n"
+    "        ACTION is one of restoreOutput, unmute, useBuiltInMic, normalizeRate,\n"
+    "        restartAudio, restoreInput, restoreStereo, alignAlerts, reselectOutput,\n"
+    "        restoreLastOutput.\n"
+    "  undo --changes FILE\n"
+    "        Undo the changes a repair printed, unless they were changed since.\n"
     "  help  Show this text.\n"
     "\n"
     "Options:\n"
@@ -99,6 +110,9 @@ const QCommandLineOption snapshotOption("snapshot", "Snapshot file.", "FILE");
 const QCommandLineOption preferredOption("preferred-output", "Preferred output file.", "FILE");
 const QCommandLineOption lastWorkingOption("last-working-output", "Last working output file.", "FILE");
 const QCommandLineOption intentOption("intent", "Symptom.", "NAME");
+const QCommandLineOption changesOption("changes", "Changes file.", "FILE");
+// The wait between two looks at a change that takes effect slowly.
+constexpr auto repairPause = std::chrono::milliseconds(500);
 
 AudioSnapshot liveSnapshot()
 {
@@ -167,6 +181,97 @@ std::string runPlan(const QStringList& arguments)
     return array.dump(2) + "\n";
 }
 
+// Until the service restart is built, a restart is refused in so many words.
+class RestartNotAvailable final : public AudioRestarting {
+public:
+    QCoro::Task<void> restart() override
+    {
+        throw AudioRepairError::system("Restarting the audio service is not available in this version yet.");
+        co_return;
+    }
+};
+
+std::optional<PreferredOutput> optionalOutput(const QCommandLineParser& parser, const QCommandLineOption& option)
+{
+    if (!parser.isSet(option))
+        return std::nullopt;
+    return decodeFile(parser.value(option), decodePreferredOutput);
+}
+
+RepairAction actionNamed(const QString& name)
+{
+    if (auto action = fromText(repairActionNames, name.toStdString()))
+        return *action;
+    std::string valid;
+    for (const auto& [action, caseName] : repairActionNames)
+        valid += (valid.empty() ? "" : ", ") + std::string(caseName);
+    throw UsageError("repair: unknown action '" + name.toStdString() + "'; valid actions are " + valid);
+}
+
+struct Repair {
+    PulseAudioSystem audio;
+    RestartNotAvailable restarter;
+    RepairCoordinator coordinator{audio, restarter, [] { return QCoro::sleepFor(repairPause); }};
+};
+
+int runRepair(const QStringList& arguments, std::ostream& out, std::ostream& err)
+{
+    QCommandLineParser parser;
+    parser.addOptions({preferredOption, lastWorkingOption});
+    parser.addPositionalArgument("action", "The repair to run.");
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (!parser.parse(QStringList{"sonorel-doctor"} + arguments))
+        throw UsageError("repair: " + parser.errorText().toStdString());
+    if (parser.positionalArguments().size() != 1)
+        throw UsageError("repair: name one ACTION (see sonorel-doctor --help)");
+    const RepairAction action = actionNamed(parser.positionalArguments().first());
+    const auto preferred = optionalOutput(parser, preferredOption);
+    const auto lastWorking = optionalOutput(parser, lastWorkingOption);
+
+    Repair repair;
+    std::optional<std::string> message;
+    std::string failure;
+    try {
+        message = runTask(repair.coordinator.perform(action, preferred, lastWorking));
+    } catch (const AudioRepairError& error) {
+        failure = error.description();
+    }
+    nlohmann::ordered_json result;
+    if (message)
+        result["message"] = *message;
+    result["changes"] = nlohmann::ordered_json::parse(encodeChanges(repair.coordinator.lastChanges()));
+    if (message) {
+        out << result.dump(2) << "\n";
+        return 0;
+    }
+    // What a failed repair already changed is still printed, so it can be undone.
+    if (!repair.coordinator.lastChanges().empty())
+        out << result.dump(2) << "\n";
+    err << "sonorel-doctor: " << failure << "\n";
+    return exitFailure;
+}
+
+int runUndo(const QStringList& arguments, std::ostream& out, std::ostream& err)
+{
+    QCommandLineParser parser;
+    parser.addOption(changesOption);
+    parseOptions(parser, arguments, "undo");
+    if (!parser.isSet(changesOption))
+        throw UsageError("undo: pass --changes FILE");
+    const auto changes = decodeFile(parser.value(changesOption), decodeChanges);
+    Repair repair;
+    try {
+        repair.coordinator.undo(changes);
+    } catch (const AudioRepairError& error) {
+        err << "sonorel-doctor: " << error.description() << "\n";
+        return exitFailure;
+    }
+    out << nlohmann::ordered_json{{"message", "Reversed the verified changes without overwriting intervening edits."}}
+               .dump(2)
+        << "\n";
+    return 0;
+}
+
 }  // namespace
 
 int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream& err)
@@ -193,6 +298,10 @@ int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
             out << runSnapshot(options);
             return 0;
         }
+        if (command == "repair")
+            return runRepair(options, out, err);
+        if (command == "undo")
+            return runUndo(options, out, err);
         if (command == "plan") {
             out << runPlan(options);
             return 0;

@@ -4,6 +4,7 @@
 // JsonDecodeError with a message that names the offending field.
 
 #include "model/activity_log.h"
+#include "model/audio_configuration_change.h"
 #include "model/audio_snapshot.h"
 #include "model/json_fields.h"
 #include "model/preferred_output.h"
@@ -29,5 +30,12 @@ PreferredOutput decodePreferredOutput(std::string_view json);
 // absent; a wrong type or a malformed date is an error.
 std::string encodeSnapshot(const AudioSnapshot& snapshot);
 AudioSnapshot decodeSnapshot(std::string_view json);
+
+// A list of {"before": setting, "after": setting}; a setting is an object
+// {"kind", "uid"} plus "direction", "element" and "value" as its kind needs:
+// {"kind": "volume", "uid": "…", "direction": "output", "element": 0, "value": 0.25}.
+// Decoding also takes an object whose "changes" member is that list.
+std::string encodeChanges(const std::vector<AudioConfigurationChange>& changes);
+std::vector<AudioConfigurationChange> decodeChanges(std::string_view json);
 
 }  // namespace sonorel
