@@ -73,8 +73,10 @@ QCoro::Task<std::string> RepairCoordinator::reselectOutput(AudioSnapshot before)
 
     try {
         guardInput(m_audio.snapshot());
-        apply({AudioSetting::Output{alternate.uid}});
+        // Recorded first: a switch the server accepted but shows only later must
+        // still be taken back, or the rollback would unmute speakers about to play.
         temporary.push_back({AudioSetting::Output{target.uid}, AudioSetting::Output{alternate.uid}});
+        apply({AudioSetting::Output{alternate.uid}});
 
         co_await m_pause();
         const AudioSnapshot deselected = m_audio.snapshot();
