@@ -174,6 +174,10 @@ void RepairCoordinator::undo(const std::vector<AudioConfigurationChange>& change
 
     for (const auto& change : order) {
         const AudioSnapshot beforeWrite = m_audio.snapshot();
+        // Coupled settings (a balance is made of channel levels) can be back
+        // already through an earlier step; there is nothing left to write.
+        if (beforeWrite.confirms(change.before) && !beforeWrite.confirms(change.after))
+            continue;
         if (!beforeWrite.confirms(change.after))
             throw AudioRepairError::settingsChanged();
         if (isInputAffecting(change.before))

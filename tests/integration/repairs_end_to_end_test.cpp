@@ -1,0 +1,140 @@
+#include "audio/audio_repair_error.h"
+#include "audio/repair_coordinator.h"
+#include "audio/run_task.h"
+#include "pulse/pulse_audio_system.h"
+#include "support/audio_rig.h"
+#include "support/scripted_audio_system.h"
+
+#include <QCoro/QCoroTimer>
+
+#include <gtest/gtest.h>
+
+namespace sonorel {
+namespace {
+
+using testing::AudioRig;
+
+const std::string speakers = "alsa_output.pci-0000_00_1f.3.analog-stereo";
+const std::string headphones = "bluez_output.AC_80_0A_12_34_56.1";
+const std::string microphone = "alsa_input.pci-0000_00_1f.3.analog-stereo";
+const std::string headsetMicrophone = "bluez_input.AC_80_0A_12_34_56.0";
+
+// Each repair runs on the real server, is verified there, and is then undone.
+class repairs_end_to_end : public ::testing::Test {
+protected:
+    AudioRig rig;
+    PulseAudioSystem audio{PulseAudioOptions{rig.address()}};
+    testing::ScriptedRestarter restarter;
+    RepairCoordinator coordinator{audio, restarter, [] { return QCoro::sleepFor(std::chrono::milliseconds(50)); }};
+
+    void pactl(const QStringList& arguments) { rig.run("pactl", arguments); }
+
+    std::string repair(RepairAction action, std::optional<PreferredOutput> preferred = std::nullopt)
+    {
+        return runTask(coordinator.perform(action, std::move(preferred), std::nullopt));
+    }
+
+    // Undoes the last repair and checks that the starting configuration is back.
+    void undoAndExpect(const std::vector<AudioSetting>& restored)
+    {
+        ASSERT_FALSE(coordinator.lastChanges().empty());
+        coordinator.undo(coordinator.lastChanges());
+        const AudioSnapshot s = audio.snapshot();
+        for (const auto& setting : restored)
+            EXPECT_TRUE(s.confirms(setting)) << setting.uid();
+    }
+};
+
+TEST_F(repairs_end_to_end, unmute_raises_a_silent_output_and_undo_puts_it_back)
+{
+    pactl({"set-sink-mute", QString::fromStdString(speakers), "1"});
+    pactl({"set-sink-volume", QString::fromStdString(speakers), "0"});
+    EXPECT_EQ(repair(RepairAction::unmute),
+              "Output is unmuted. Existing volume was preserved; a zero volume was raised to 25%.");
+    const AudioDevice* out = audio.snapshot().outputDevice();
+    EXPECT_EQ(out->isMuted, false);
+    EXPECT_NEAR(out->volume.value(), 0.25, 0.001);
+    undoAndExpect({AudioSetting::Mute{speakers, AudioDirection::output, 0, true},
+                   AudioSetting::Volume{speakers, AudioDirection::output, 0, 0.0f}});
+}
+
+TEST_F(repairs_end_to_end, restore_output_selects_the_preferred_output_and_undo_returns)
+{
+    EXPECT_EQ(repair(RepairAction::restoreOutput, PreferredOutput{headphones, "WH-1000XM4", true}),
+              "Sound is routed to WH-1000XM4.");
+    EXPECT_EQ(audio.snapshot().outputDevice()->uid, headphones);
+    undoAndExpect({AudioSetting::Output{speakers}});
+}
+
+TEST_F(repairs_end_to_end, restore_input_and_the_built_in_microphone_change_only_the_input)
+{
+    pactl({"set-source-mute", QString::fromStdString(microphone), "1"});
+    EXPECT_EQ(repair(RepairAction::restoreInput),
+              "Microphone controls restored. Nonzero input levels were preserved; zero levels were raised to 50%. "
+              "Test your voice and the affected app's permission.");
+    EXPECT_EQ(audio.snapshot().inputDevice()->inputMuted(), false);
+    undoAndExpect({AudioSetting::Mute{microphone, AudioDirection::input, 0, true}});
+
+    pactl({"set-default-source", QString::fromStdString(headsetMicrophone)});
+    EXPECT_EQ(repair(RepairAction::useBuiltInMic),
+              "Built-in Audio Analog Stereo is selected. Bluetooth listening quality may take a moment to recover.");
+    undoAndExpect({AudioSetting::Input{headsetMicrophone}});
+}
+
+TEST_F(repairs_end_to_end, a_recording_blocks_input_repairs)
+{
+    pactl({"set-default-source", QString::fromStdString(headsetMicrophone)});
+    rig.startRecording(headsetMicrophone);
+    for (int i = 0; i < 100 && !audio.snapshot().isInputActive(); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    try {
+        repair(RepairAction::useBuiltInMic);
+        FAIL() << "the repair ran during a recording";
+    } catch (const AudioRepairError& error) {
+        EXPECT_EQ(error, AudioRepairError::recordingActive());
+    }
+    EXPECT_EQ(audio.snapshot().inputDevice()->uid, headsetMicrophone);
+}
+
+TEST_F(repairs_end_to_end, restore_stereo_raises_the_silent_side_and_centres_the_balance)
+{
+    pactl({"set-sink-volume", QString::fromStdString(speakers), "0", "45875"});
+    EXPECT_EQ(repair(RepairAction::restoreStereo),
+              "Supported stereo controls restored. Play the left/right test to check both sides.");
+    const AudioDevice* out = audio.snapshot().outputDevice();
+    EXPECT_NEAR(out->outputControls[1].volume.value(), 0.7, 0.001);
+    EXPECT_NEAR(out->balance.value(), 0.5, 0.005);
+    undoAndExpect({AudioSetting::Volume{speakers, AudioDirection::output, 1, 0.0f}});
+}
+
+TEST_F(repairs_end_to_end, alerts_follow_the_listening_output_where_the_server_allows)
+{
+    if (rig.isPipeWire()) {
+        pactl({"set-default-sink", QString::fromStdString(headphones)});
+        EXPECT_THROW(repair(RepairAction::alignAlerts), AudioRepairError);
+        return;
+    }
+    // Alerts pinned to the speakers while media moves to the headphones.
+    audio.apply(AudioSetting::Alerts{speakers});
+    pactl({"set-default-sink", QString::fromStdString(headphones)});
+    EXPECT_EQ(repair(RepairAction::alignAlerts),
+              "Alerts now use WH-1000XM4. Check alert volume, Do Not Disturb, and the affected app's notification "
+              "settings if they are still silent.");
+    EXPECT_EQ(audio.snapshot().systemOutputDevice()->uid, headphones);
+    undoAndExpect({AudioSetting::Alerts{speakers}});
+}
+
+TEST_F(repairs_end_to_end, bluetooth_headphones_are_reselected_through_the_muted_speakers)
+{
+    pactl({"set-default-sink", QString::fromStdString(headphones)});
+    EXPECT_EQ(repair(RepairAction::reselectOutput),
+              "WH-1000XM4 was reselected without restarting the audio service. The alternate speakers stayed muted "
+              "during the switch. Listen again to check the result.");
+    const AudioSnapshot s = audio.snapshot();
+    EXPECT_EQ(s.outputDevice()->uid, headphones);
+    EXPECT_EQ(s.deviceWithUID(speakers)->isMuted, false);
+    EXPECT_TRUE(coordinator.lastChanges().empty());
+}
+
+}  // namespace
+}  // namespace sonorel
