@@ -278,9 +278,24 @@ std::optional<int> ownerPidIn(const std::filesystem::path& status)
     return std::nullopt;
 }
 
+// owner_pid is the thread that opened the PCM, not its process: PulseAudio
+// reopens a resumed sink from its "alsa-sink-…" I/O thread.
+int processOf(const std::filesystem::path& procRoot, int pid)
+{
+    std::ifstream status(procRoot / std::to_string(pid) / "status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Tgid:", 0) != 0)
+            continue;
+        line.erase(0, line.find_first_not_of(" \t", 5));
+        return number(line).value_or(pid);
+    }
+    return pid;
+}
+
 bool isSoundServer(const std::filesystem::path& procRoot, int pid)
 {
-    std::ifstream comm(procRoot / std::to_string(pid) / "comm");
+    std::ifstream comm(procRoot / std::to_string(processOf(procRoot, pid)) / "comm");
     std::string name;
     std::getline(comm, name);
     return name == "pulseaudio" || name == "pipewire" || name == "pipewire-pulse" || name == "wireplumber";

@@ -1,0 +1,343 @@
+#include "pulse/pulse_mapping.h"
+
+#include <gtest/gtest.h>
+#include <pulse/channelmap.h>
+#include <pulse/def.h>
+#include <pulse/volume.h>
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <set>
+
+namespace {
+
+using namespace sonorel;
+using namespace sonorel::pulse;
+
+constexpr int FL = PA_CHANNEL_POSITION_FRONT_LEFT;
+constexpr int FR = PA_CHANNEL_POSITION_FRONT_RIGHT;
+constexpr int FC = PA_CHANNEL_POSITION_FRONT_CENTER;
+constexpr int LFE = PA_CHANNEL_POSITION_LFE;
+constexpr int MONO = PA_CHANNEL_POSITION_MONO;
+constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
+
+uint32_t vol(double scalar)
+{
+    return uint32_t(std::lround(scalar * PA_VOLUME_NORM));
+}
+
+// One pa_volume_t step of rounding is not a change anyone hears.
+void expectVolumes(const std::optional<std::vector<uint32_t>>& actual, std::vector<double> expected)
+{
+    ASSERT_TRUE(actual.has_value());
+    ASSERT_EQ(actual->size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_NEAR(double((*actual)[i]), double(vol(expected[i])), 1.0) << "channel " << i;
+}
+
+DeviceRecord device(Properties properties, std::string port = {}, std::string driver = "module-alsa-card.c")
+{
+    DeviceRecord d;
+    d.properties = std::move(properties);
+    d.activePort = std::move(port);
+    d.driver = std::move(driver);
+    return d;
+}
+
+StreamRecord stream(uint32_t client, bool recording, uint32_t device, Properties properties, bool corked = false)
+{
+    return {recording, 0, client, device, corked, std::move(properties)};
+}
+
+}  // namespace
+
+TEST(pulse_mapping, transport_follows_bus_then_display_port_then_form_factor_then_class)
+{
+    const struct {
+        DeviceRecord record;
+        AudioTransport transport;
+    } rows[] = {
+        // The bus names Bluetooth and USB devices whatever their port, profile or form factor say.
+        {device({{"device.bus", "bluetooth"}, {"device.class", "sound"}}, "headset-output"), AudioTransport::bluetooth},
+        {device({{"device.bus", "usb"}, {"device.form_factor", "internal"}}), AudioTransport::usb},
+        {device({{"device.bus", "usb"}, {"device.profile.name", "hdmi-stereo"}}), AudioTransport::usb},
+        // HDMI/DisplayPort of the internal card is the display, named by the port (any case) or profile.
+        {device({{"device.bus", "pci"}, {"device.class", "sound"}}, "hdmi-output-0"), AudioTransport::display},
+        {device({{"device.form_factor", "internal"}}, "[Out] HDMI1"), AudioTransport::display},
+        {device({{"device.bus", "pci"}, {"device.profile.name", "DisplayPort-stereo"}}), AudioTransport::display},
+        // Internal form factor, or a pci/platform bus, is built in.
+        {device({{"device.form_factor", "internal"}}, "analog-output"), AudioTransport::builtIn},
+        {device({{"device.bus", "pci"}, {"device.class", "sound"}}), AudioTransport::builtIn},
+        {device({{"device.bus", "platform"}, {"device.class", "sound"}}), AudioTransport::builtIn},
+        // Null sinks and filters are no sound card.
+        {device({{"device.class", "abstract"}}, {}, "module-null-sink.c"), AudioTransport::virtual_},
+        {device({}, {}, "module-null-sink.c"), AudioTransport::virtual_},
+        {device({{"device.class", "filter"}}, {}, "module-echo-cancel.c"), AudioTransport::virtual_},
+        // A combine sink is no card either, but an aggregate rather than merely virtual.
+        {device({{"device.class", "filter"}}, {}, "module-combine-sink.c"), AudioTransport::aggregate},
+        // A sound card on any other bus.
+        {device({{"device.bus", "firewire"}, {"device.class", "sound"}}), AudioTransport::other},
+        {device({{"device.class", "sound"}, {"device.form_factor", "speaker"}}), AudioTransport::other},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(transportOf(row.record), row.transport) << "port '" << row.record.activePort << "'";
+}
+
+TEST(pulse_mapping, sink_source_and_client_ids_never_collide)
+{
+    // Sink 0 and source 0 coexist on every server: the kind must be part of the id.
+    std::set<AudioObjectID> ids;
+    for (uint32_t index : {0u, 1u, 2u, 63u, 4096u, 65535u})
+        ids.insert({deviceID(true, index), deviceID(false, index), clientID(index)});
+    EXPECT_EQ(ids.size(), 18u);
+}
+
+TEST(pulse_mapping, element_0_scales_every_channel_keeping_their_ratio_and_element_k_sets_channel_k)
+{
+    const std::vector<uint32_t> halfAndQuarter{vol(0.5), vol(0.25)};
+    expectVolumes(volumesAfterSetting(halfAndQuarter, 0, 0.8f), {0.8, 0.4});
+    expectVolumes(volumesAfterSetting(halfAndQuarter, 0, 0.0f), {0.0, 0.0});
+    // Silent channels have no ratio to keep; raising must not leave them at zero.
+    expectVolumes(volumesAfterSetting({0, 0}, 0, 0.6f), {0.6, 0.6});
+    expectVolumes(volumesAfterSetting(halfAndQuarter, 1, 0.1f), {0.1, 0.25});
+    expectVolumes(volumesAfterSetting(halfAndQuarter, 2, 0.9f), {0.5, 0.9});
+    // Reading back: the device volume is the loudest channel, a boost above 100% reads as full.
+    EXPECT_FLOAT_EQ(volumeScalar({vol(0.25), vol(0.5)}), 0.5f);
+    EXPECT_FLOAT_EQ(volumeScalar({vol(1.5), vol(0.2)}), 1.0f);
+}
+
+TEST(pulse_mapping, volume_writes_outside_the_scale_or_the_channels_are_refused)
+{
+    const std::vector<uint32_t> stereo{vol(0.5), vol(0.5)};
+    EXPECT_FALSE(volumesAfterSetting(stereo, 0, -0.01f));
+    EXPECT_FALSE(volumesAfterSetting(stereo, 0, 1.01f));
+    EXPECT_FALSE(volumesAfterSetting(stereo, 1, NaN));
+    EXPECT_FALSE(volumesAfterSetting(stereo, 0, std::numeric_limits<float>::infinity()));
+    EXPECT_FALSE(volumesAfterSetting(stereo, 3, 0.5f));  // elements are 0, 1, 2
+    EXPECT_FALSE(volumesAfterSetting({}, 0, 0.5f));
+}
+
+TEST(pulse_mapping, balance_reads_0_left_to_1_right_by_channel_position)
+{
+    EXPECT_NEAR(*balanceOf({FL, FR}, {vol(0.5), vol(0.25)}), 0.25f, 1e-4f);
+    EXPECT_NEAR(*balanceOf({FL, FR}, {vol(0.4), vol(0.4)}), 0.5f, 1e-4f);
+    EXPECT_NEAR(*balanceOf({FL, FR}, {vol(0.25), vol(0.5)}), 0.75f, 1e-4f);
+    // The map, not the order of the volumes, says which side is left.
+    EXPECT_NEAR(*balanceOf({FR, FL}, {vol(0.25), vol(0.5)}), 0.25f, 1e-4f);
+}
+
+TEST(pulse_mapping, balance_written_reads_back_and_keeps_the_loudest_channel)
+{
+    const std::vector<int> surround{FL, FR, FC, LFE};
+    for (float balance : {0.0f, 0.2f, 0.5f, 0.75f, 1.0f}) {
+        const auto volumes = volumesWithBalance(surround, std::vector<uint32_t>(4, vol(0.8)), balance);
+        ASSERT_TRUE(volumes) << balance;
+        EXPECT_NEAR(*balanceOf(surround, *volumes), balance, 1e-3f);
+        EXPECT_NEAR(volumeScalar(*volumes), 0.8f, 1e-4f) << balance;
+    }
+}
+
+TEST(pulse_mapping, balance_is_refused_without_two_sides_or_with_a_bad_value)
+{
+    EXPECT_FALSE(balanceOf({MONO}, {vol(0.5)}));
+    EXPECT_FALSE(volumesWithBalance({MONO}, {vol(0.5)}, 0.5f));
+    EXPECT_FALSE(volumesWithBalance({FL, FR}, {vol(0.5), vol(0.5)}, 1.5f));
+    EXPECT_FALSE(volumesWithBalance({FL, FR}, {vol(0.5), vol(0.5)}, NaN));
+    // Volumes that do not match the map cannot be balanced.
+    EXPECT_FALSE(volumesWithBalance({FL, FR}, {vol(0.5)}, 0.5f));
+}
+
+TEST(pulse_mapping, a_stereo_sink_reads_with_main_and_channel_controls)
+{
+    DeviceRecord r = device({{"device.bus", "pci"}, {"device.class", "sound"}}, "analog-output-speaker");
+    r.index = 3;
+    r.name = "alsa_output.pci-0000_00_1f.3.analog-stereo";
+    r.description = "Built-in Audio Analog Stereo";
+    r.rate = 48000;
+    r.bitsPerSample = 32;
+    r.isFloat = true;
+    r.channelPositions = {FL, FR};
+    r.volumes = {vol(0.5), vol(0.25)};
+    r.muted = true;
+    r.latencyUsec = 10'000;
+    r.configuredLatencyUsec = 20'000;
+
+    const AudioDevice d = toAudioDevice(r, true);
+    EXPECT_EQ(d.id, deviceID(true, 3));
+    EXPECT_EQ(d.uid, r.name);
+    EXPECT_EQ(d.name, r.description);
+    EXPECT_EQ(d.transport, AudioTransport::builtIn);
+    EXPECT_EQ(std::pair(d.outputChannels, d.inputChannels), std::pair(2, 0));
+    EXPECT_TRUE(d.isAlive);
+    EXPECT_FALSE(d.isRunningInput);  // a sink records nothing
+    EXPECT_EQ(d.volume, 0.5f);
+    EXPECT_EQ(d.isMuted, true);
+    EXPECT_TRUE(d.canSetVolume && d.canSetMute);
+    // Mute lives on the device only; each channel has a volume of its own.
+    const std::vector<AudioChannelState> controls{
+        {0, 0.5f, true, true, true}, {1, 0.5f, std::nullopt, true, false}, {2, 0.25f, std::nullopt, true, false}};
+    EXPECT_EQ(d.outputControls, controls);
+    EXPECT_TRUE(d.inputControls.empty());
+    EXPECT_EQ(d.stereoChannels, (std::vector<uint32_t>{1, 2}));
+    EXPECT_NEAR(d.balance.value_or(-1), 0.25f, 1e-4f);
+    EXPECT_TRUE(d.canSetBalance);
+    EXPECT_EQ(d.sampleRate, 48000.0);
+    EXPECT_EQ(d.availableRates, (std::vector<ClosedRange<double>>{{48000, 48000}}));
+    // 20 ms and 10 ms at 48 kHz.
+    EXPECT_EQ(d.bufferFrames, 960u);
+    EXPECT_EQ(d.latencyFrames, 480u);
+    EXPECT_EQ(d.formats, (std::vector<AudioStreamFormat>{{AudioDirection::output, 48000, 32, 2, true}}));
+}
+
+TEST(pulse_mapping, stereo_channels_are_the_front_left_and_right_elements_wherever_they_sit)
+{
+    DeviceRecord r = device({{"device.bus", "usb"}});
+    r.rate = 44100;
+    r.channelPositions = {FC, LFE, FR, FL};
+    r.volumes = std::vector<uint32_t>(4, vol(0.6));
+    r.configuredLatencyUsec = 20'000;
+    const AudioDevice d = toAudioDevice(r, false);
+    EXPECT_EQ(d.stereoChannels, (std::vector<uint32_t>{4, 3}));
+    EXPECT_EQ(d.bufferFrames, 882u);
+    // Latency the server does not report stays unknown rather than zero.
+    EXPECT_FALSE(d.latencyFrames);
+
+    r.channelPositions = {MONO};
+    r.volumes = {vol(0.6)};
+    const AudioDevice mono = toAudioDevice(r, false);
+    EXPECT_TRUE(mono.stereoChannels.empty());
+    EXPECT_FALSE(mono.balance || mono.canSetBalance);
+}
+
+TEST(pulse_mapping, a_source_fills_the_input_side_and_reports_running_input)
+{
+    DeviceRecord r = device({{"device.form_factor", "internal"}, {"device.class", "sound"}});
+    r.isSink = false;
+    r.index = 3;
+    r.name = "alsa_input.pci-0000_00_1f.3.analog-stereo";
+    r.rate = 48000;
+    r.bitsPerSample = 16;
+    r.channelPositions = {MONO};
+    r.volumes = {vol(0.75)};
+
+    const AudioDevice d = toAudioDevice(r, true);
+    EXPECT_EQ(d.id, deviceID(false, 3));
+    EXPECT_EQ(d.name, r.name);  // no description: the name stands in
+    EXPECT_EQ(std::pair(d.outputChannels, d.inputChannels), std::pair(0, 1));
+    EXPECT_TRUE(d.isRunningInput);
+    EXPECT_FALSE(toAudioDevice(r, false).isRunningInput);
+    const std::vector<AudioChannelState> controls{{0, 0.75f, false, true, true}, {1, 0.75f, std::nullopt, true, false}};
+    EXPECT_EQ(d.inputControls, controls);
+    EXPECT_EQ(d.inputVolume(), 0.75f);
+    EXPECT_EQ(d.inputMuted(), false);
+    // The main volume and mute fields belong to the output side.
+    EXPECT_TRUE(d.outputControls.empty());
+    EXPECT_FALSE(d.volume || d.isMuted || d.canSetVolume);
+    EXPECT_EQ(d.formats, (std::vector<AudioStreamFormat>{{AudioDirection::input, 48000, 16, 1, false}}));
+}
+
+TEST(pulse_mapping, clients_group_running_streams_by_client_and_name_themselves_from_their_properties)
+{
+    const Properties firefox{{"application.process.id", "100"},
+                             {"application.name", "Firefox"},
+                             {"application.id", "org.mozilla.firefox"},
+                             {"application.process.binary", "firefox"}};
+    const Properties arecord{{"application.process.id", "200"}, {"application.process.binary", "arecord"}};
+    const Properties anonymous{{"application.process.id", "300"}};
+    const std::vector<StreamRecord> streams{
+        stream(10, true, 9, firefox, true),  // a paused recording uses no device
+        stream(10, false, 3, firefox),
+        stream(10, false, 3, firefox),
+        stream(10, true, 3, firefox),
+        stream(11, true, 5, arecord),
+        stream(12, false, 4, anonymous),
+        stream(13, false, 3, {{"application.name", "No pid"}}),           // no process to name: skipped
+        stream(14, false, 3, {{"application.process.id", "500"}}, true),  // only paused: not using audio
+        stream(15, true, 3, {{"application.process.id", "400"}}),         // our own level meter
+    };
+
+    auto clients = clientsOf(streams, 15);
+    std::sort(clients.begin(), clients.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
+    // Source 3 and sink 3 are different devices.
+    const std::vector<AudioClient> expected{
+        {clientID(10), 100, "Firefox", "org.mozilla.firefox", {deviceID(false, 3)}, {deviceID(true, 3)}, true, true},
+        // Without an application name or id, the binary names it.
+        {clientID(11), 200, "arecord", "arecord", {deviceID(false, 5)}, {}, true, false},
+        // With nothing but a pid, the pid names it and there is no bundle id.
+        {clientID(12), 300, "Process 300", std::nullopt, {}, {deviceID(true, 4)}, false, true},
+    };
+    EXPECT_EQ(clients, expected);
+}
+
+class exclusive_owner : public ::testing::Test {
+protected:
+    std::filesystem::path root() const { return dir.path().toStdString(); }
+
+    void write(const std::filesystem::path& path, const std::string& text) const
+    {
+        std::filesystem::create_directories(root() / path.parent_path());
+        std::ofstream(root() / path) << text;
+    }
+    // /proc/PID/comm is the thread's name; Tgid in /proc/PID/status names its process.
+    void process(int pid, const std::string& comm, int tgid = 0) const
+    {
+        const std::string folder = "proc/" + std::to_string(pid);
+        write(folder + "/comm", comm + "\n");
+        write(folder + "/status", "Name:\t" + comm + "\nTgid:\t" + std::to_string(tgid ? tgid : pid) + "\n");
+    }
+    void openedBy(int pid, const std::string& pcm = "pcm0p", const std::string& sub = "sub0") const
+    {
+        write("asound/card1/" + pcm + "/" + sub + "/status",
+              "state: RUNNING\nowner_pid   : " + std::to_string(pid) + "\ntrigger_time: 1.5\n");
+    }
+    void closed(const std::string& pcm) const { write("asound/card1/" + pcm + "/sub0/status", "closed\n"); }
+    std::optional<ProcessID> owner(bool playback = true, int card = 1) const
+    {
+        return exclusiveOwner(root() / "asound", root() / "proc", card, 0, playback);
+    }
+
+private:
+    QTemporaryDir dir;
+};
+
+TEST_F(exclusive_owner, the_sound_server_holding_the_pcm_is_nobody)
+{
+    for (const std::string server : {"pipewire", "pulseaudio"}) {
+        process(900, server);
+        openedBy(900);
+        EXPECT_EQ(owner(), -1) << server;
+    }
+}
+
+TEST_F(exclusive_owner, a_pcm_reopened_by_the_servers_io_thread_is_still_the_server)
+{
+    // The kernel records the thread that opened the PCM; PulseAudio resumes
+    // a suspended sink from its "alsa-sink-…" I/O thread.
+    process(900, "pulseaudio");
+    process(913, "alsa-sink-ALC25", 900);
+    openedBy(913);
+    EXPECT_EQ(owner(), -1);
+}
+
+TEST_F(exclusive_owner, a_closed_pcm_is_nobody_and_a_missing_one_is_unknown)
+{
+    closed("pcm0p");
+    EXPECT_EQ(owner(), -1);
+    EXPECT_EQ(owner(false), std::nullopt);  // this card has no capture PCM
+    EXPECT_EQ(owner(true, 2), std::nullopt);
+}
+
+TEST_F(exclusive_owner, another_process_on_any_substream_is_the_owner_of_that_direction_only)
+{
+    process(900, "pipewire");
+    process(4242, "jackd");
+    openedBy(900, "pcm0p", "sub0");
+    openedBy(4242, "pcm0p", "sub1");
+    closed("pcm0c");
+    EXPECT_EQ(owner(), 4242);
+    EXPECT_EQ(owner(false), -1);
+}
