@@ -142,6 +142,9 @@ QCoro::Task<std::string> RepairCoordinator::normalizeRate(AudioSnapshot before)
         if (check > 0)
             co_await m_pause();
         const AudioSnapshot now = m_audio.snapshot();
+        // A reading that failed says nothing about the rate; look again.
+        if (now.readError)
+            continue;
         const AudioDevice* current = now.outputDevice();
         if (!current || current->uid != uid)
             throw AudioRepairError::settingsChanged();

@@ -5,7 +5,6 @@
 
 #include <iostream>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -53,9 +52,14 @@ void AudioRig::start()
     if (!m_dir.empty())
         arguments << "--dir" << QString::fromStdString(m_dir);
     const std::string output = rig(arguments);
-    const std::regex line("export ([A-Z_]+)='([^']*)'");
-    for (std::sregex_iterator match(output.begin(), output.end(), line), end; match != end; ++match)
-        m_environment[(*match)[1]] = (*match)[2];
+    // Lines of the form: export NAME='value'
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find("='");
+        if (line.rfind("export ", 0) != 0 || equals == std::string::npos || !line.ends_with('\''))
+            continue;
+        m_environment[line.substr(7, equals - 7)] = line.substr(equals + 2, line.size() - equals - 3);
+    }
     m_dir = m_environment.at("SONOREL_RIG_DIR");
 }
 
