@@ -1,6 +1,7 @@
 #include "pulse/pulse_audio_system.h"
 
 #include "audio/audio_repair_error.h"
+#include "pulse/pipewire_bridge.h"
 #include "pulse/pulse_mapping.h"
 
 #include <pulse/context.h>
@@ -14,6 +15,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <set>
 #include <thread>
@@ -428,6 +430,7 @@ AudioSnapshot PulseAudioSystem::snapshot()
     auto reading = read();
     if (!reading) {
         m_devices.clear();
+        m_graphClock.reset();
         return unreadable(unavailableText);
     }
     m_isPipeWire = reading->server.serverName.find("PipeWire") != std::string::npos;
@@ -469,8 +472,67 @@ AudioSnapshot PulseAudioSystem::snapshot()
     snapshot.clients = clientsOf(reading->streams, reading->ownClientIndex);
     snapshot.clientActivityKnown = true;
     snapshot.inputActivityKnown = true;
+    m_graphClock.reset();
+    if (m_isPipeWire)
+        addPipeWireReadings(snapshot, reading->server.defaultSink);
+    m_overloads.showIn(snapshot);
     snapshot.capturedAt = now();
     return snapshot;
+}
+
+PipeWireBridge& PulseAudioSystem::pipeWire()
+{
+    if (!m_pipeWire)
+        m_pipeWire = std::make_unique<PipeWireBridge>(
+            pipeWireRemoteFor(m_options.server), m_options.timeout,
+            [this](const PipeWireBridge::Overload& overload) { overloaded(overload.sink); });
+    return *m_pipeWire;
+}
+
+void PulseAudioSystem::addPipeWireReadings(AudioSnapshot& snapshot, const std::string& defaultSink)
+{
+    // Without the graph's settings the pulse view stands, and rates stay fixed.
+    m_graphClock = pipeWire().clock();
+    if (m_graphClock)
+        for (auto& device : snapshot.devices)
+            applyGraphClock(device, *m_graphClock);
+    if (m_monitoring)
+        pipeWire().watch(defaultSink);
+}
+
+void PulseAudioSystem::overloaded(const std::string& sink)
+{
+    if (!m_monitoring)
+        return;
+    // A report about an output that is no longer the default is not shown against the new one.
+    const auto current = defaultSinkName();
+    if (!current || *current != sink) {
+        if (current && m_pipeWire)
+            m_pipeWire->watch(*current);
+        return;
+    }
+    const Date at = now();
+    m_overloads.record(at, current);
+    if (m_onOverload)
+        m_onOverload(at);
+}
+
+std::optional<std::string> PulseAudioSystem::defaultSinkName()
+{
+    if (!connect())
+        return std::nullopt;
+    Reading reading;
+    reading.mainloop = m_mainloop;
+    const bool complete = await(
+        [&] {
+            pa_operation* operation = pa_context_get_server_info(m_context, Reading::onServer, &reading);
+            reading.pending = operation ? 1 : 0;
+            return std::vector{operation};
+        },
+        reading.pending);
+    if (!complete || reading.failed || reading.server.defaultSink.empty())
+        return std::nullopt;
+    return reading.server.defaultSink;
 }
 
 const DeviceRecord& PulseAudioSystem::liveDevice(const std::string& uid)
@@ -549,8 +611,10 @@ void PulseAudioSystem::apply(const AudioSetting& setting)
                                   : pa_context_set_source_mute_by_name(m_context, name.c_str(), mute, onSuccess, w);
                 });
             } else {
-                // The pulse server fixes a device's rate for its clients.
-                throw AudioRepairError::unsupported();
+                // The pulse server fixes a device's rate for its clients; PipeWire's graph clock can be forced.
+                if (!m_isPipeWire)
+                    throw AudioRepairError::unsupported();
+                writeRate(device.rate, s.value);
             }
         },
         setting.value);
@@ -613,6 +677,21 @@ void PulseAudioSystem::writeAlertDevice(const std::string& sinkName)
     });
 }
 
+void PulseAudioSystem::writeRate(uint32_t unforcedRate, double rate)
+{
+    // The reading that found the device has just read the clock too.
+    if (!m_graphClock)
+        throw AudioRepairError::system(unavailableText);
+    const auto forced =
+        forceRateFor(rate, *m_graphClock, unforcedRate > 0 ? std::optional(unforcedRate) : std::nullopt);
+    if (!forced)
+        throw AudioRepairError::unsupported();
+    if (const int result = pipeWire().forceRate(*forced); result == -EPIPE || result == -ETIMEDOUT)
+        throw AudioRepairError::system(unavailableText);
+    else if (result < 0)
+        throw rejected(-result);
+}
+
 void PulseAudioSystem::setDefaultOutput(const std::string& uid)
 {
     apply(AudioSetting::Output{uid});
@@ -646,6 +725,8 @@ void PulseAudioSystem::stopMonitoring()
     m_changeCoalescer.stop();
     m_onChange = nullptr;
     m_onOverload = nullptr;
+    if (m_pipeWire)
+        m_pipeWire->stopWatching();
     const MainloopLock lock(m_mainloop);
     if (m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY)
         if (pa_operation* operation = pa_context_subscribe(m_context, PA_SUBSCRIPTION_MASK_NULL, nullptr, nullptr))

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "audio/audio_system.h"
+#include "pulse/graph_clock.h"
+#include "pulse/overload_history.h"
 #include "pulse/pulse_records.h"
 
 #include <QObject>
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -18,6 +21,8 @@ struct pa_context;
 struct pa_operation;
 
 namespace sonorel {
+
+class PipeWireBridge;
 
 struct PulseAudioOptions {
     // A server address such as "unix:/run/user/1000/pulse/native"; the user's
@@ -51,7 +56,8 @@ public:
 
     // While on, `onChange` is called (on the main thread, bursts merged) when
     // devices, defaults, levels or streams change, and when the server
-    // comes back after being gone.
+    // comes back after being gone. On PipeWire, `onOverload` is called for
+    // each overload of the default output once a reading has named it.
     void startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload);
     bool isMonitoring() const { return m_monitoring; }
 
@@ -74,6 +80,11 @@ private:
     void writeVolumes(const pulse::DeviceRecord& device, const std::optional<std::vector<uint32_t>>& volumes);
     void writeAlertDevice(const std::string& sinkName);
     void awaitDefault(bool isSink, const std::string& name);
+    std::optional<std::string> defaultSinkName();
+    PipeWireBridge& pipeWire();
+    void addPipeWireReadings(AudioSnapshot& snapshot, const std::string& defaultSink);
+    void writeRate(uint32_t unforcedRate, double rate);
+    void overloaded(const std::string& sink);
 
     Options m_options;
     pa_threaded_mainloop* m_mainloop = nullptr;
@@ -81,6 +92,10 @@ private:
     bool m_isPipeWire = false;
     std::map<std::string, pulse::DeviceRecord> m_devices;
     std::optional<pulse::AlertEntry> m_alertEntry;
+    // Created on the first reading that finds PipeWire.
+    std::unique_ptr<PipeWireBridge> m_pipeWire;
+    std::optional<pulse::GraphClock> m_graphClock;  // as of the last reading
+    pulse::OverloadHistory m_overloads;
 
     bool m_monitoring = false;
     std::function<void()> m_onChange;

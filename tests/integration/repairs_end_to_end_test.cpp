@@ -13,11 +13,9 @@ namespace sonorel {
 namespace {
 
 using testing::AudioRig;
+using testing::processEventsUntil;
+using namespace testing::rigDevices;
 
-const std::string speakers = "alsa_output.pci-0000_00_1f.3.analog-stereo";
-const std::string headphones = "bluez_output.AC_80_0A_12_34_56.1";
-const std::string microphone = "alsa_input.pci-0000_00_1f.3.analog-stereo";
-const std::string headsetMicrophone = "bluez_input.AC_80_0A_12_34_56.0";
 
 // Each repair runs on the real server, is verified there, and is then undone.
 class repairs_end_to_end : public ::testing::Test {
@@ -51,7 +49,8 @@ TEST_F(repairs_end_to_end, unmute_raises_a_silent_output_and_undo_puts_it_back)
     pactl({"set-sink-volume", QString::fromStdString(speakers), "0"});
     EXPECT_EQ(repair(RepairAction::unmute),
               "Output is unmuted. Existing volume was preserved; a zero volume was raised to 25%.");
-    const AudioDevice* out = audio.snapshot().outputDevice();
+    const AudioSnapshot after = audio.snapshot();
+    const AudioDevice* out = after.outputDevice();
     EXPECT_EQ(out->isMuted, false);
     EXPECT_NEAR(out->volume.value(), 0.25, 0.001);
     undoAndExpect({AudioSetting::Mute{speakers, AudioDirection::output, 0, true},
@@ -85,8 +84,7 @@ TEST_F(repairs_end_to_end, a_recording_blocks_input_repairs)
 {
     pactl({"set-default-source", QString::fromStdString(headsetMicrophone)});
     rig.startRecording(headsetMicrophone);
-    for (int i = 0; i < 100 && !audio.snapshot().isInputActive(); ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(processEventsUntil([&] { return audio.snapshot().isInputActive(); }));
     try {
         repair(RepairAction::useBuiltInMic);
         FAIL() << "the repair ran during a recording";
@@ -101,7 +99,8 @@ TEST_F(repairs_end_to_end, restore_stereo_raises_the_silent_side_and_centres_the
     pactl({"set-sink-volume", QString::fromStdString(speakers), "0", "45875"});
     EXPECT_EQ(repair(RepairAction::restoreStereo),
               "Supported stereo controls restored. Play the left/right test to check both sides.");
-    const AudioDevice* out = audio.snapshot().outputDevice();
+    const AudioSnapshot after = audio.snapshot();
+    const AudioDevice* out = after.outputDevice();
     EXPECT_NEAR(out->outputControls[1].volume.value(), 0.7, 0.001);
     EXPECT_NEAR(out->balance.value(), 0.5, 0.005);
     undoAndExpect({AudioSetting::Volume{speakers, AudioDirection::output, 1, 0.0f}});

@@ -4,6 +4,8 @@
 // scripts/audio-rig. Which server comes from SONOREL_RIG_SERVER (pulseaudio
 // unless set); a rig that cannot start fails the suite, never skips it.
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <chrono>
@@ -11,6 +13,29 @@
 #include <string>
 
 namespace sonorel::testing {
+
+// The devices every rig starts with (their uids).
+namespace rigDevices {
+inline const std::string speakers = "alsa_output.pci-0000_00_1f.3.analog-stereo";
+inline const std::string headphones = "bluez_output.AC_80_0A_12_34_56.1";
+inline const std::string usbInterface = "alsa_output.usb-Focusrite_Scarlett_2i2_USB-00.analog-stereo";
+inline const std::string hdmi = "alsa_output.pci-0000_01_00.1.hdmi-stereo";
+inline const std::string virtualSink = "virtual_sink";
+inline const std::string microphone = "alsa_input.pci-0000_00_1f.3.analog-stereo";
+inline const std::string headsetMicrophone = "bluez_input.AC_80_0A_12_34_56.0";
+}  // namespace rigDevices
+
+// Runs the event loop until `done` holds or the deadline passes; servers and
+// their clients take their own time.
+template <typename Predicate>
+bool processEventsUntil(Predicate done, std::chrono::milliseconds deadline = std::chrono::seconds(5))
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < deadline.count())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
 
 class AudioRig {
 public:

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "pulse/graph_clock.h"
+#include "pulse/overload_detector.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct pw_thread_loop;
+struct pw_context;
+struct pw_core;
+struct pw_registry;
+struct pw_metadata;
+struct pw_proxy;
+struct spa_dict;
+struct spa_pod;
+
+namespace sonorel {
+
+// What PipeWire's own protocol adds to the pulse one: the graph clock (the
+// "settings" metadata) and overloads (the profiler). One pw_thread_loop,
+// context and core, connected on demand. Public members run on the Qt main
+// thread and wait for PipeWire at most `timeout`; a PipeWire that is gone or
+// frozen gives no clock and no overloads, never a hang.
+class PipeWireBridge final : public QObject {
+public:
+    struct Overload {
+        std::string sink;    // the default output it was watched for
+        std::string driver;  // the driver node that overloaded
+    };
+
+    // `remote` is the socket path; absent: libpipewire's default.
+    // `onOverload` runs on the main thread.
+    PipeWireBridge(std::optional<std::string> remote, std::chrono::milliseconds timeout,
+                   std::function<void(const Overload&)> onOverload);
+    ~PipeWireBridge() override;
+    PipeWireBridge(const PipeWireBridge&) = delete;
+    PipeWireBridge& operator=(const PipeWireBridge&) = delete;
+
+    // The clock settings as of one round trip; absent when PipeWire does not
+    // answer or has no settings metadata.
+    std::optional<pulse::GraphClock> clock();
+    // Writes clock.force-rate (0 lifts the force) and waits for PipeWire to
+    // echo it: 0 when it did, else a negative errno (-EPIPE when not
+    // connected, -ETIMEDOUT, -ENOTSUP without settings metadata, -EIO when
+    // the value did not take). Meant right after `clock()`.
+    int forceRate(uint32_t rate);
+    // Profiles the graph and reports overloads of the driver behind `sink`
+    // (a node name). Calling again only changes the sink.
+    void watch(const std::string& sink);
+    // Releases the profiler: PipeWire stops collecting for us.
+    void stopWatching();
+
+    // PipeWire's thread, with the loop locked.
+    void coreDone(uint32_t id, int seq);
+    void coreError(uint32_t id, int res);
+    void globalAdded(uint32_t id, const char* type, const spa_dict* props);
+    void globalRemoved(uint32_t id);
+    void settingChanged(uint32_t subject, const char* key, const char* value);
+    void profiled(const spa_pod* pod);
+
+private:
+    class Lock;
+    struct Hooks;
+    using Deadline = std::chrono::steady_clock::time_point;
+
+    bool ensureConnected(Deadline deadline);
+    void disconnect();
+    bool roundTrip(Deadline deadline);
+    void bindProfiler();
+    void releaseProfiler();
+
+    std::optional<std::string> m_remote;
+    std::chrono::milliseconds m_timeout;
+    std::function<void(const Overload&)> m_onOverload;
+
+    pw_thread_loop* m_loop = nullptr;
+    pw_context* m_context = nullptr;
+    // Everything below is guarded by the loop lock.
+    pw_core* m_core = nullptr;
+    pw_registry* m_registry = nullptr;
+    pw_metadata* m_settings = nullptr;
+    pw_proxy* m_profiler = nullptr;
+    std::unique_ptr<Hooks> m_hooks;
+    bool m_broken = false;
+    int m_doneSeq = -1;
+    bool m_bound = false;  // a bind went out since the last round trip
+    uint32_t m_settingsID = 0;
+    std::optional<uint32_t> m_profilerID;
+    std::map<std::string, std::string> m_settingValues;
+    bool m_watching = false;
+    std::string m_sink;
+    pulse::OverloadDetector m_detector;
+
+    std::atomic<bool> m_overloadQueued = false;
+};
+
+}  // namespace sonorel
