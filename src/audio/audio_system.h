@@ -31,6 +31,10 @@ public:
     // Removes every listener monitoring installed; harmless when off.
     virtual void stopMonitoring() = 0;
 
+    // A sentence added to a rate repair's result when a rate write reaches
+    // beyond the one device (a sound server that clocks every device alike).
+    virtual std::string rateChangeNote() const { return {}; }
+
 protected:
     AudioSystem() = default;
     AudioSystem(const AudioSystem&) = delete;

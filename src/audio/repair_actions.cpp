@@ -149,7 +149,7 @@ QCoro::Task<std::string> RepairCoordinator::normalizeRate(AudioSnapshot before)
         if (!current || current->uid != uid)
             throw AudioRepairError::settingsChanged();
         if (current->sampleRate && std::abs(*current->sampleRate - target) < 1.0)
-            co_return "Output format is now " + std::to_string(int(target / 1000)) + " kHz.";
+            co_return "Output format is now " + std::to_string(int(target / 1000)) + " kHz." + m_audio.rateChangeNote();
     }
     throw AudioRepairError::recoveryFailed();
 }

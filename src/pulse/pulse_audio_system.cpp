@@ -692,6 +692,11 @@ void PulseAudioSystem::writeRate(uint32_t unforcedRate, double rate)
         throw rejected(-result);
 }
 
+std::string PulseAudioSystem::rateChangeNote() const
+{
+    return m_isPipeWire ? " PipeWire runs the whole audio graph at this rate, so every device uses it." : "";
+}
+
 void PulseAudioSystem::setDefaultOutput(const std::string& uid)
 {
     apply(AudioSetting::Output{uid});

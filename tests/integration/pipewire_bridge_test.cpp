@@ -175,7 +175,7 @@ TEST_F(pipewire_bridge, normalize_rate_repairs_the_usb_interface_end_to_end_and_
         return;
     }
     EXPECT_EQ(runTask(coordinator.perform(RepairAction::normalizeRate, std::nullopt, std::nullopt)),
-              "Output format is now 48 kHz.");
+              "Output format is now 48 kHz. PipeWire runs the whole audio graph at this rate, so every device uses it.");
     EXPECT_EQ(device(usbInterface).sampleRate, 48000);
     ASSERT_EQ(coordinator.lastChanges().size(), 1u);
     coordinator.undo(coordinator.lastChanges());
