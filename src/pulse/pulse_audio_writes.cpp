@@ -1,0 +1,194 @@
+#include "pulse/pulse_audio_system.h"
+
+#include "pulse/pipewire_bridge.h"
+#include "pulse/pulse_internal.h"
+#include "pulse/pulse_mapping.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <thread>
+
+// The writes: each finds its device on a fresh reading, writes one value and
+// reports a refusal as an AudioRepairError; verifying is the caller's job.
+
+namespace sonorel {
+
+const DeviceRecord& PulseAudioSystem::liveDevice(const std::string& uid)
+{
+    const AudioSnapshot current = snapshot();
+    if (current.readError)
+        throw AudioRepairError::system(*current.readError);
+    auto found = m_devices.find(uid);
+    if (found == m_devices.end())
+        throw AudioRepairError::deviceGone();
+    return found->second;
+}
+
+void PulseAudioSystem::runCommand(const std::function<pa_operation*(void*)>& start)
+{
+    Waiter waiter;
+    waiter.mainloop = m_mainloop;
+    const bool complete = await(
+        [&] {
+            pa_operation* operation = start(&waiter);
+            waiter.pending = operation ? 1 : 0;
+            if (!operation)
+                waiter.error = pa_context_errno(m_context);
+            return std::vector<pa_operation*>{operation};
+        },
+        waiter.pending);
+    if (!complete)
+        throw AudioRepairError::system(unavailableText);
+    if (!waiter.succeeded)
+        throw rejected(waiter.error);
+}
+
+void PulseAudioSystem::apply(const AudioSetting& setting)
+{
+    std::visit(
+        [this](const auto& s) {
+            using Case = std::decay_t<decltype(s)>;
+            if constexpr (std::is_same_v<Case, AudioSetting::Volume> || std::is_same_v<Case, AudioSetting::Balance>) {
+                // Out of range is refused before the device is looked up.
+                if (!std::isfinite(s.value) || s.value < 0 || s.value > 1)
+                    throw AudioRepairError::unsupported();
+            }
+            const DeviceRecord& device = liveDevice(s.uid);
+            const std::string name = device.name;
+            if constexpr (std::is_same_v<Case, AudioSetting::Output>) {
+                if (!device.isSink)
+                    throw AudioRepairError::unsupported();
+                runCommand([&](void* w) { return pa_context_set_default_sink(m_context, name.c_str(), onSuccess, w); });
+                awaitDefault(true, name);
+            } else if constexpr (std::is_same_v<Case, AudioSetting::Input>) {
+                if (device.isSink)
+                    throw AudioRepairError::unsupported();
+                runCommand(
+                    [&](void* w) { return pa_context_set_default_source(m_context, name.c_str(), onSuccess, w); });
+                awaitDefault(false, name);
+            } else if constexpr (std::is_same_v<Case, AudioSetting::Alerts>) {
+                if (!device.isSink || m_isPipeWire)
+                    throw AudioRepairError::unsupported();
+                writeAlertDevice(name);
+            } else if constexpr (std::is_same_v<Case, AudioSetting::Volume>) {
+                if (device.isSink != (s.direction == AudioDirection::output))
+                    throw AudioRepairError::unsupported();
+                writeVolumes(device, volumesAfterSetting(device.volumes, s.element, s.value));
+            } else if constexpr (std::is_same_v<Case, AudioSetting::Balance>) {
+                if (!device.isSink)
+                    throw AudioRepairError::unsupported();
+                writeVolumes(device, volumesWithBalance(device.channelPositions, device.volumes, s.value));
+            } else if constexpr (std::is_same_v<Case, AudioSetting::Mute>) {
+                // Mute exists on the main element only.
+                if (s.element != 0 || device.isSink != (s.direction == AudioDirection::output))
+                    throw AudioRepairError::unsupported();
+                const int mute = s.value ? 1 : 0;
+                const bool isSink = device.isSink;
+                runCommand([&](void* w) {
+                    return isSink ? pa_context_set_sink_mute_by_name(m_context, name.c_str(), mute, onSuccess, w)
+                                  : pa_context_set_source_mute_by_name(m_context, name.c_str(), mute, onSuccess, w);
+                });
+            } else {
+                // The pulse server fixes a device's rate for its clients; PipeWire's graph clock can be forced.
+                if (!m_isPipeWire)
+                    throw AudioRepairError::unsupported();
+                writeRate(device.rate, s.value);
+            }
+        },
+        setting.value);
+}
+
+void PulseAudioSystem::awaitDefault(bool isSink, const std::string& name)
+{
+    // WirePlumber, not pipewire-pulse, decides the default a moment after the
+    // write; wait (bounded) so that the caller's read-back sees the outcome.
+    if (!m_isPipeWire)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + m_options.timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        Reading reading;
+        reading.mainloop = m_mainloop;
+        reading.pending = 1;
+        if (!await([&] { return std::vector{pa_context_get_server_info(m_context, Reading::onServer, &reading)}; },
+                   reading.pending))
+            return;
+        if ((isSink ? reading.server.defaultSink : reading.server.defaultSource) == name)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void PulseAudioSystem::writeVolumes(const DeviceRecord& device, const std::optional<std::vector<uint32_t>>& volumes)
+{
+    if (!volumes)
+        throw AudioRepairError::unsupported();
+    pa_cvolume cv;
+    pa_cvolume_init(&cv);
+    cv.channels = uint8_t(volumes->size());
+    std::copy(volumes->begin(), volumes->end(), cv.values);
+    const std::string name = device.name;
+    const bool isSink = device.isSink;
+    runCommand([&](void* w) {
+        return isSink ? pa_context_set_sink_volume_by_name(m_context, name.c_str(), &cv, onSuccess, w)
+                      : pa_context_set_source_volume_by_name(m_context, name.c_str(), &cv, onSuccess, w);
+    });
+}
+
+void PulseAudioSystem::writeAlertDevice(const std::string& sinkName)
+{
+    // The entry's saved volume and mute are written back unchanged.
+    pa_ext_stream_restore_info entry{};
+    entry.name = alertEntryName;
+    entry.device = sinkName.c_str();
+    pa_channel_map_init(&entry.channel_map);
+    pa_cvolume_init(&entry.volume);
+    if (m_alertEntry) {
+        entry.channel_map.channels = uint8_t(m_alertEntry->channelPositions.size());
+        for (size_t i = 0; i < m_alertEntry->channelPositions.size(); ++i)
+            entry.channel_map.map[i] = pa_channel_position_t(m_alertEntry->channelPositions[i]);
+        entry.volume.channels = uint8_t(m_alertEntry->volumes.size());
+        std::copy(m_alertEntry->volumes.begin(), m_alertEntry->volumes.end(), entry.volume.values);
+        entry.mute = m_alertEntry->muted ? 1 : 0;
+    }
+    runCommand([&](void* w) {
+        return pa_ext_stream_restore_write(m_context, PA_UPDATE_REPLACE, &entry, 1, 1, onSuccess, w);
+    });
+}
+
+void PulseAudioSystem::writeRate(uint32_t unforcedRate, double rate)
+{
+    // The reading that found the device has just read the clock too.
+    if (!m_graphClock)
+        throw AudioRepairError::system(unavailableText);
+    const auto forced =
+        forceRateFor(rate, *m_graphClock, unforcedRate > 0 ? std::optional(unforcedRate) : std::nullopt);
+    if (!forced)
+        throw AudioRepairError::unsupported();
+    if (const int result = pipeWire().forceRate(*forced); result == -EPIPE || result == -ETIMEDOUT)
+        throw AudioRepairError::system(unavailableText);
+    else if (result < 0)
+        throw rejected(-result);
+}
+
+std::string PulseAudioSystem::rateChangeNote() const
+{
+    return m_isPipeWire ? " PipeWire runs the whole audio graph at this rate, so every device uses it." : "";
+}
+
+void PulseAudioSystem::setDefaultOutput(const std::string& uid)
+{
+    apply(AudioSetting::Output{uid});
+}
+
+void PulseAudioSystem::setDefaultInput(const std::string& uid)
+{
+    apply(AudioSetting::Input{uid});
+}
+
+void PulseAudioSystem::setNominalRate(const std::string& uid, double rate)
+{
+    apply(AudioSetting::Rate{uid, rate});
+}
+
+}  // namespace sonorel

@@ -1,0 +1,208 @@
+#pragma once
+
+// What the reads and the writes of PulseAudioSystem share: the main loop
+// lock, the waiter that counts running operations, and the callbacks that
+// copy a reading out of libpulse. Internal to src/pulse.
+
+#include "audio/audio_repair_error.h"
+#include "pulse/pulse_audio_system.h"
+#include "pulse/pulse_records.h"
+
+#include <pulse/context.h>
+#include <pulse/ext-stream-restore.h>
+#include <pulse/introspect.h>
+#include <pulse/thread-mainloop.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace sonorel {
+namespace pulse {
+
+inline const char* const unavailableText =
+    "The audio service is unavailable. Try checking again or reset the audio service.";
+// The stream-restore entry that routes event sounds (alerts).
+inline const char* const alertEntryName = "sink-input-by-media-role:event";
+
+class MainloopLock {
+public:
+    explicit MainloopLock(pa_threaded_mainloop* mainloop) : m_mainloop(mainloop) { pa_threaded_mainloop_lock(m_mainloop); }
+    ~MainloopLock() { pa_threaded_mainloop_unlock(m_mainloop); }
+    MainloopLock(const MainloopLock&) = delete;
+    MainloopLock& operator=(const MainloopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* m_mainloop;
+};
+
+// Counts the operations still running; callbacks run on libpulse's thread
+// with the main loop locked, as does every access from the waiting side.
+struct Waiter {
+    pa_threaded_mainloop* mainloop = nullptr;
+    int pending = 0;
+    bool failed = false;
+    bool succeeded = false;
+    int error = 0;
+
+    void finish()
+    {
+        --pending;
+        pa_threaded_mainloop_signal(mainloop, 0);
+    }
+};
+
+inline Properties copyProperties(const pa_proplist* list)
+{
+    Properties properties;
+    void* state = nullptr;
+    while (const char* key = pa_proplist_iterate(list, &state))
+        if (const char* value = pa_proplist_gets(list, key))
+            properties[key] = value;
+    return properties;
+}
+
+template <typename Info>
+DeviceRecord copyDevice(const Info& info, bool isSink)
+{
+    DeviceRecord d;
+    d.isSink = isSink;
+    d.index = info.index;
+    d.name = info.name ? info.name : "";
+    d.description = info.description ? info.description : "";
+    d.properties = copyProperties(info.proplist);
+    d.rate = info.sample_spec.rate;
+    d.bitsPerSample = uint32_t(pa_sample_size(&info.sample_spec) * 8);
+    d.isFloat = info.sample_spec.format == PA_SAMPLE_FLOAT32LE || info.sample_spec.format == PA_SAMPLE_FLOAT32BE;
+    for (int i = 0; i < info.channel_map.channels; ++i)
+        d.channelPositions.push_back(int(info.channel_map.map[i]));
+    d.volumes.assign(info.volume.values, info.volume.values + info.volume.channels);
+    d.muted = info.mute != 0;
+    d.latencyUsec = info.latency;
+    d.configuredLatencyUsec = info.configured_latency;
+    if (info.active_port && info.active_port->name)
+        d.activePort = info.active_port->name;
+    d.driver = info.driver ? info.driver : "";
+    return d;
+}
+
+template <typename Info>
+StreamRecord copyStream(const Info& info, bool isRecording, uint32_t deviceIndex)
+{
+    StreamRecord s;
+    s.isRecording = isRecording;
+    s.index = info.index;
+    s.clientIndex = info.client;
+    s.deviceIndex = deviceIndex;
+    s.corked = info.corked != 0;
+    s.properties = copyProperties(info.proplist);
+    return s;
+}
+
+inline void onSuccess(pa_context* context, int success, void* userdata)
+{
+    auto* waiter = static_cast<Waiter*>(userdata);
+    waiter->succeeded = success != 0;
+    if (!success)
+        waiter->error = pa_context_errno(context);
+    waiter->finish();
+}
+
+inline AudioRepairError rejected(int error)
+{
+    return AudioRepairError::system("The audio service rejected the change (" + std::to_string(error)
+                                    + "). The device may have disconnected or be controlled by another app.");
+}
+
+
+inline Date now()
+{
+    return std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
+}
+
+
+}  // namespace pulse
+
+using namespace pulse;
+
+struct PulseAudioSystem::Reading : Waiter {
+    ServerRecord server;
+    std::vector<DeviceRecord> devices;
+    std::vector<StreamRecord> streams;
+    std::optional<AlertEntry> alertEntry;
+    bool streamRestoreRead = false;
+    uint32_t ownClientIndex = PA_INVALID_INDEX;
+
+    template <typename Info>
+    static void onDevice(pa_context*, const Info* info, int eol, void* userdata)
+    {
+        auto* reading = static_cast<Reading*>(userdata);
+        if (eol < 0)
+            reading->failed = true;
+        if (eol != 0) {
+            reading->finish();
+            return;
+        }
+        constexpr bool isSink = std::is_same_v<Info, pa_sink_info>;
+        if constexpr (!isSink) {
+            // Monitors mirror an output; they are not microphones.
+            if (info->monitor_of_sink != PA_INVALID_INDEX)
+                return;
+        }
+        reading->devices.push_back(copyDevice(*info, isSink));
+    }
+
+    template <typename Info>
+    static void onStream(pa_context*, const Info* info, int eol, void* userdata)
+    {
+        auto* reading = static_cast<Reading*>(userdata);
+        if (eol < 0)
+            reading->failed = true;
+        if (eol != 0) {
+            reading->finish();
+            return;
+        }
+        if constexpr (std::is_same_v<Info, pa_sink_input_info>)
+            reading->streams.push_back(copyStream(*info, false, info->sink));
+        else
+            reading->streams.push_back(copyStream(*info, true, info->source));
+    }
+
+    static void onServer(pa_context*, const pa_server_info* info, void* userdata)
+    {
+        auto* reading = static_cast<Reading*>(userdata);
+        if (!info) {
+            reading->failed = true;
+        } else {
+            reading->server.serverName = info->server_name ? info->server_name : "";
+            reading->server.defaultSink = info->default_sink_name ? info->default_sink_name : "";
+            reading->server.defaultSource = info->default_source_name ? info->default_source_name : "";
+        }
+        reading->finish();
+    }
+
+    static void onStreamRestore(pa_context*, const pa_ext_stream_restore_info* info, int eol, void* userdata)
+    {
+        auto* reading = static_cast<Reading*>(userdata);
+        if (eol != 0) {
+            // Without the extension alerts follow the default output.
+            reading->streamRestoreRead = eol > 0;
+            reading->finish();
+            return;
+        }
+        if (!info->name || std::string(info->name) != alertEntryName)
+            return;
+        AlertEntry entry;
+        if (info->device && *info->device)
+            entry.device = info->device;
+        for (int i = 0; i < info->channel_map.channels; ++i)
+            entry.channelPositions.push_back(int(info->channel_map.map[i]));
+        entry.volumes.assign(info->volume.values, info->volume.values + info->volume.channels);
+        entry.muted = info->mute != 0;
+        reading->alertEntry = std::move(entry);
+    }
+};
+
+}  // namespace sonorel
