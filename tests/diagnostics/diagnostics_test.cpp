@@ -4,19 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
-namespace sonorel {
-
-// Failures show the row as the user reads it.
-void PrintTo(const DiagnosticCheck& c, std::ostream* os)
-{
-    *os << caseName(c.kind) << " | " << label(c.state) << " | \"" << c.detail << "\" | "
-        << (c.action ? caseName(*c.action) : "no action");
-}
-
-}  // namespace sonorel
-
 namespace {
 
 using namespace sonorel;
@@ -34,23 +21,14 @@ struct Case {
     std::optional<PreferredOutput> preferred = none;
 };
 
-// Rows come from the whole diagnosis, the way the app reaches the rules.
-DiagnosticCheck rowOf(CheckKind kind, const AudioSnapshot& snapshot,
-                      const std::optional<PreferredOutput>& preferred = none)
-{
-    for (auto& row : Diagnostics::checks(snapshot, preferred))
-        if (row.kind == kind)
-            return row;
-    ADD_FAILURE() << "no " << caseName(kind) << " row";
-    return {};
-}
-
+// Rows come from the whole diagnosis, the way the app reaches the rules, each
+// at its kind's place in display order.
 void expectRows(CheckKind kind, const std::vector<Case>& cases)
 {
     for (size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE("row " + std::to_string(i));
         const Case& c = cases[i];
-        EXPECT_EQ(rowOf(kind, c.snapshot, c.preferred), (DiagnosticCheck{kind, c.state, c.detail, c.action}));
+        const auto row = Diagnostics::checks(c.snapshot, c.preferred).at(size_t(kind));
+        EXPECT_EQ(row, (DiagnosticCheck{kind, c.state, c.detail, c.action})) << "row " << i << ": " << row.detail;
     }
 }
 
@@ -66,20 +44,7 @@ const auto asIs = [](AudioDevice&) {};
 
 AudioClient client(ProcessID pid, std::string name, std::vector<AudioObjectID> inputDeviceIDs = {})
 {
-    AudioClient c;
-    c.id = AudioObjectID(pid);
-    c.pid = pid;
-    c.name = std::move(name);
-    c.inputDeviceIDs = std::move(inputDeviceIDs);
-    return c;
-}
-
-TEST(diagnostics, a_readable_snapshot_gives_one_row_per_kind_in_display_order)
-{
-    std::vector<CheckKind> kinds;
-    for (const auto& row : Diagnostics::checks(speakers(asIs), none))
-        kinds.push_back(row.kind);
-    EXPECT_EQ(kinds, std::vector(allCheckKinds.begin(), allCheckKinds.end()));
+    return AudioClient{AudioObjectID(pid), pid, std::move(name), none, std::move(inputDeviceIDs), {}, false, false};
 }
 
 TEST(diagnostics, an_unreadable_configuration_gives_nine_unavailable_rows_carrying_the_error)
@@ -126,26 +91,18 @@ TEST(output_check, the_first_matching_row_decides)
     });
 }
 
-TEST(volume_check, a_muted_output_stuck_at_zero_offers_no_unmute)
+TEST(volume_check, a_level_at_or_below_one_thousandth_is_zero_and_unmute_is_offered_only_when_it_can_help)
 {
     const std::string muted = "Your computer is muted. Turn sound back on when you want to hear it.";
+    const std::string zero = "Volume is at zero. Turn it up when you want to hear sound.";
     expectRows(CheckKind::volume, {
+        {snapshot({output(1, "Speakers")}), unknown, "Select an output to check its volume."},
         // Unmuting would stay silent while the zero volume cannot be raised.
         {speakers([](auto& d) { d.isMuted = true; d.volume = 0.0f; d.canSetVolume = false; }), note, muted},
         {speakers([](auto& d) { d.isMuted = true; d.volume = 0.0f; }), note, muted, unmute},
         // At an audible level only the mute has to be writable.
         {speakers([](auto& d) { d.isMuted = true; d.canSetVolume = false; }), note, muted, unmute},
         {speakers([](auto& d) { d.isMuted = true; d.canSetMute = false; }), note, muted},
-        // Mute is reported even without a volume control.
-        {speakers([](auto& d) { d.isMuted = true; d.volume = none; }), note, muted, unmute},
-    });
-}
-
-TEST(volume_check, a_level_at_or_below_one_thousandth_counts_as_zero)
-{
-    const std::string zero = "Volume is at zero. Turn it up when you want to hear sound.";
-    expectRows(CheckKind::volume, {
-        {snapshot({output(1, "Speakers")}), unknown, "Select an output to check its volume."},
         {speakers([](auto& d) { d.volume = none; }), passed,
          "The output is not muted. Volume is managed by the device."},
         {speakers([](auto& d) { d.volume = none; d.isMuted = none; }), unknown,
@@ -159,47 +116,33 @@ TEST(volume_check, a_level_at_or_below_one_thousandth_counts_as_zero)
 }
 
 // A Bluetooth headset whose input side shares the output's name but not its uid.
-AudioSnapshot headset(double rate, AudioObjectID defaultInput)
+AudioSnapshot headset(double rate, AudioObjectID defaultInput, std::vector<AudioClient> clients = {})
 {
     auto out = output(3, "Headset", AudioTransport::bluetooth);
     out.sampleRate = rate;
     auto mic = input(4, "Headset", AudioTransport::bluetooth);
     mic.uid = "uid-Headset-input";
-    return snapshot({out, mic, input(2, "Microphone")}, 3, defaultInput, 3);
+    auto s = snapshot({out, mic, input(2, "Microphone")}, 3, defaultInput, 3);
+    s.clients = std::move(clients);
+    return s;
 }
 
-TEST(bluetooth_check, call_mode_offers_the_built_in_microphone_only_when_there_is_one)
+TEST(bluetooth_check, call_mode_matters_only_while_the_headset_microphone_is_engaged)
 {
-    auto s = headset(16000, 4);
-    const std::string detail = "The headset is in low-bandwidth call mode (16 kHz). Using the built-in microphone "
-                               "can restore listening quality.";
-    EXPECT_EQ(rowOf(CheckKind::bluetooth, s), (DiagnosticCheck{CheckKind::bluetooth, issue, detail, useBuiltInMic}));
-    s.devices.pop_back();
-    EXPECT_EQ(rowOf(CheckKind::bluetooth, s), (DiagnosticCheck{CheckKind::bluetooth, issue, detail, none}));
-}
-
-TEST(bluetooth_check, apps_taking_input_from_the_headset_are_named_even_when_another_input_is_default)
-{
-    auto s = headset(48000, 2);
-    s.clients = {client(10, "Chat", {4}), client(11, "Recorder", {2}), client(12, "Call", {3, 4})};
-    EXPECT_EQ(rowOf(CheckKind::bluetooth, s),
-              (DiagnosticCheck{CheckKind::bluetooth, note,
-                               "The headset microphone is selected or in use. If music sounds muffled, choose the "
-                               "built-in microphone in Devices. Input users: Chat, Call. Finish input use before "
-                               "changing the route.",
-                               none}));
-}
-
-TEST(bluetooth_check, other_transports_and_an_idle_headset_pass)
-{
+    const std::string callMode = "The headset is in low-bandwidth call mode (16 kHz). Using the built-in microphone "
+                                 "can restore listening quality.";
+    auto withoutBuiltIn = headset(16000, 4);
+    withoutBuiltIn.devices.pop_back();
     expectRows(CheckKind::bluetooth, {
         {snapshot({output(1, "Speakers")}), unknown, "No output is selected."},
-        // The transport's label is lower-cased, even the unclassified one's.
         {speakers([](auto& d) { d.transport = AudioTransport::usb; }), passed, "Your current output uses usb audio."},
-        {speakers([](auto& d) { d.transport = AudioTransport::other; }), passed,
-         "Your current output uses audio device audio."},
-        // Call mode matters only while the headset's own microphone is engaged.
         {headset(16000, 2), passed, "Bluetooth output is connected. The headset microphone is not selected."},
+        {headset(16000, 4), issue, callMode, useBuiltInMic},
+        {withoutBuiltIn, issue, callMode},
+        // Apps taking input from either side of the headset count even when another input is the default.
+        {headset(48000, 2, {client(10, "Chat", {4}), client(11, "Recorder", {2}), client(12, "Call", {3, 4})}), note,
+         "The headset microphone is selected or in use. If music sounds muffled, choose the built-in microphone in "
+         "Devices. Input users: Chat, Call. Finish input use before changing the route."},
     });
 }
 
@@ -208,12 +151,13 @@ TEST(sample_rate_check, a_rate_below_44_1_khz_warns_except_on_bluetooth)
     const std::string low =
         "22.05 kHz limits playback bandwidth. A supported 44.1 or 48 kHz format is preferable for music.";
     const std::string valid = " is valid for this output. Independent input and output rates may differ.";
+    const std::string unreported = "The device did not report a sample rate.";
     auto usb = [](auto edit) {
         return speakers([&](auto& d) { d.transport = AudioTransport::usb; d.sampleRate = 22050; edit(d); });
     };
     expectRows(CheckKind::sampleRate, {
-        {speakers([](auto& d) { d.sampleRate = none; }), unknown, "The device did not report a sample rate."},
-        {speakers([](auto& d) { d.sampleRate = 0; }), unknown, "The device did not report a sample rate."},
+        {speakers([](auto& d) { d.sampleRate = none; }), unknown, unreported},
+        {speakers([](auto& d) { d.sampleRate = 0; }), unknown, unreported},
         // Mismatched aggregate members are reported before the rate itself.
         {speakers([](auto& d) { d.transport = AudioTransport::aggregate; d.memberRates = {48000, 44100, 48000}; }),
          warning,
@@ -232,9 +176,9 @@ TEST(sample_rate_check, a_rate_below_44_1_khz_warns_except_on_bluetooth)
 }
 
 // Speakers read at t = 1000 s after the monitor saw overloads at `dates` and last at `last`.
-AudioSnapshot overloads(std::vector<double> dates, std::optional<double> last = none)
+AudioSnapshot overloads(std::vector<double> dates, std::optional<double> last = none, uint32_t bufferFrames = 0)
 {
-    auto s = speakers(asIs);
+    auto s = speakers([&](auto& d) { d.bufferFrames = bufferFrames ? std::optional(bufferFrames) : none; });
     for (double date : dates)
         s.overloadDates.push_back(at(date));
     if (last)
@@ -256,17 +200,11 @@ TEST(playback_check, an_overload_less_than_two_minutes_before_the_reading_offers
         {overloads({700, 900, 950, 999}), issue, missed(3), restartAudio},
         // The monitor's last overload alone counts as one, in the same window; the wording stays plural.
         {overloads({}, 990), issue, missed(1), restartAudio},
-        {overloads({}, 880.1), issue, missed(1), restartAudio},
         {overloads({}, 880), passed, calm},
-        {overloads({}, 1000.5), passed, calm},
+        {overloads({}, none, 512), passed,
+         calm + " Reported I/O buffer: 512 frames. In an audio app, a larger supported buffer can reduce underruns "
+                "at the cost of latency."},
     });
-}
-
-TEST(playback_check, the_reported_buffer_size_follows_the_detail)
-{
-    EXPECT_EQ(rowOf(CheckKind::playback, speakers([](auto& d) { d.bufferFrames = 512; })).detail,
-              "No recent overload was reported. Listening remains the final check. Reported I/O buffer: 512 frames. "
-              "In an audio app, a larger supported buffer can reduce underruns at the cost of latency.");
 }
 
 // Speakers playing, with a default Microphone (id 2) carrying `controls`.
@@ -330,7 +268,6 @@ TEST(stereo_check, balance_off_by_more_than_one_hundredth_or_a_silent_channel_is
         {stereo(0.52f, {audible, stuck}), warning, offCentre},
         // A fixed balance is reported but not offered for repair.
         {stereo(0.52f, {audible}, false), note, offCentre},
-        {stereo(0.52f, {muted}, false), warning, offCentre},
         {stereo(0.5f, {muted}), warning, silentChannel, restoreStereo},
         {stereo(none, {audible}), passed, fine},
         // The main element is not one of the pair.

@@ -95,19 +95,16 @@ TEST(activity_log_json, a_stored_list_of_250_entries_loads_as_its_first_200)
 
 TEST(activity_log_json, undecodable_data_is_an_error_that_names_the_field)
 {
-    const auto entry = [](std::string_view id, std::string_view date, std::string_view kind) {
-        return "[{\"id\": " + std::string(id) + ", \"date\": " + std::string(date)
-            + R"(, "title": "t", "detail": "d", "kind": )" + std::string(kind) + "}]";
+    const auto entry = [](std::string id, std::string date, std::string kind) {
+        return R"([{"id": )" + id + R"(, "date": )" + date + R"(, "title": "t", "detail": "d", "kind": )" + kind + "}]";
     };
-    const std::string uuid = R"("0F8FAD5B-D9CB-469F-A165-70867728950E")";
-    EXPECT_EQ(decodeError(decodeActivityLog, entry(uuid, "0", R"("repair")")), "decoded without error");
-    EXPECT_EQ(decodeError(decodeActivityLog, entry(R"("0F8FAD5B")", "0", R"("repair")")),
-              "activity log[0].id: not a UUID");
-    EXPECT_EQ(decodeError(decodeActivityLog, entry(uuid, R"("2026-12-06T16:26:07Z")", R"("repair")")),
+    const std::string uuid = R"("0F8FAD5B-D9CB-469F-A165-70867728950E")", repair = R"("repair")";
+    EXPECT_EQ(decodeError(decodeActivityLog, entry(R"("0F8FAD5B")", "0", repair)), "activity log[0].id: not a UUID");
+    EXPECT_EQ(decodeError(decodeActivityLog, entry(uuid, R"("2026-12-06T16:26:07Z")", repair)),
               "activity log[0].date: expected a number");
     EXPECT_EQ(decodeError(decodeActivityLog, entry(uuid, "0", R"("warning")")), "activity log[0].kind: unknown kind");
     EXPECT_EQ(decodeError(decodeActivityLog, R"({"entries": []})"), "activity log: expected a list of entries");
-    const auto truncated = decodeError(decodeActivityLog, entry(uuid, "0", R"("repair")").substr(0, 40));
+    const auto truncated = decodeError(decodeActivityLog, entry(uuid, "0", repair).substr(0, 40));
     EXPECT_TRUE(truncated.starts_with("activity log: not valid JSON (")) << truncated;
 }
 
@@ -117,19 +114,13 @@ TEST(preferred_output_json, is_an_object_of_uid_name_and_bluetooth_flag)
     EXPECT_EQ(json::parse(encodePreferredOutput(headphones)),
               json::parse(R"({"uid": "uid-Buds", "name": "Buds", "isBluetooth": true})"));
     EXPECT_EQ(decodePreferredOutput(encodePreferredOutput(headphones)), headphones);
-    EXPECT_EQ(decodeError(decodePreferredOutput, R"({"uid": "u", "name": "n"})"),
-              "preferred output.isBluetooth: missing");
 }
 
-TEST(snapshot_json, a_full_snapshot_round_trips_unchanged)
+TEST(snapshot_json, round_trips_unchanged_with_iso_dates_labels_ranges_short_floats_and_no_absent_values)
 {
     const auto s = fullSnapshot();
     EXPECT_EQ(decodeSnapshot(encodeSnapshot(s)), s);
-}
-
-TEST(snapshot_json, writes_iso_dates_labels_ranges_short_floats_and_omits_absent_values)
-{
-    const auto encoded = json::parse(encodeSnapshot(fullSnapshot()));
+    const auto encoded = json::parse(encodeSnapshot(s));
     EXPECT_EQ(encoded["capturedAt"], "2026-12-03T14:13:20.123456Z");
     EXPECT_EQ(encoded["overloadDates"][0], "2000-12-31T22:59:59.5Z");
     const auto& dac = encoded["devices"][0];
@@ -151,33 +142,22 @@ TEST(snapshot_json, missing_fields_take_their_defaults)
     expected.devices = {AudioDevice{}};
     expected.clients = {AudioClient{}};
     EXPECT_EQ(decodeSnapshot(R"({"capturedAt": "2026-12-06T16:26:07Z", "devices": [{}], "clients": [{}]})"), expected);
-    expected.devices = {};
-    expected.clients = {};
-    EXPECT_EQ(decodeSnapshot(R"({"capturedAt": "2026-12-06T16:26:07Z"})"), expected);
 }
 
 TEST(snapshot_json, undecodable_data_is_an_error_that_names_the_field)
 {
-    struct Row {
-        std::string fields;
-        std::string error;
-    };
-    const Row rows[] = {
+    const std::pair<std::string, std::string> rows[] = {
         {R"("devices": [{"sampleRate": "48000"}])", "devices[0].sampleRate: expected a number"},
         {R"("devices": [{}, {"outputControls": [{"isMuted": 1}]}])",
          "devices[1].outputControls[0].isMuted: expected true or false"},
         {R"("devices": [{"availableRates": [[48000]]}])", "devices[0].availableRates[0]: expected a range [min, max]"},
-        {R"("devices": {})", "devices: expected a list"},
         {R"("outputID": -1)", "outputID: number out of range"},
-        {R"("inputIOActive": "yes")", "inputIOActive: expected true or false"},
         {R"("clients": [{"bundleID": 7}])", "clients[0].bundleID: expected text"},
         {R"("overloadDates": ["2026-12-06 16:26:07"])",
          "overloadDates[0]: expected an ISO 8601 date such as 2026-12-06T16:26:07Z"},
     };
-    for (const auto& row : rows) {
-        const auto document = R"({"capturedAt": "2026-12-06T16:26:07Z", )" + row.fields + "}";
-        EXPECT_EQ(decodeError(decodeSnapshot, document), row.error) << document;
-    }
+    for (const auto& [fields, error] : rows)
+        EXPECT_EQ(decodeError(decodeSnapshot, R"({"capturedAt": "2026-12-06T16:26:07Z", )" + fields + "}"), error);
 }
 
 TEST(snapshot_json, a_missing_or_malformed_capture_date_or_broken_document_is_an_error)

@@ -61,27 +61,20 @@ TEST(pulse_mapping, transport_follows_bus_then_display_port_then_form_factor_the
         DeviceRecord record;
         AudioTransport transport;
     } rows[] = {
-        // The bus names Bluetooth and USB devices whatever their port, profile or form factor say.
-        {device({{"device.bus", "bluetooth"}, {"device.class", "sound"}}, "headset-output"), AudioTransport::bluetooth},
-        {device({{"device.bus", "usb"}, {"device.form_factor", "internal"}}), AudioTransport::usb},
+        // The bus names Bluetooth and USB devices whatever their port or profile say.
+        {device({{"device.bus", "bluetooth"}, {"device.class", "sound"}}, "hdmi-output-0"), AudioTransport::bluetooth},
         {device({{"device.bus", "usb"}, {"device.profile.name", "hdmi-stereo"}}), AudioTransport::usb},
         // HDMI/DisplayPort of the internal card is the display, named by the port (any case) or profile.
-        {device({{"device.bus", "pci"}, {"device.class", "sound"}}, "hdmi-output-0"), AudioTransport::display},
         {device({{"device.form_factor", "internal"}}, "[Out] HDMI1"), AudioTransport::display},
         {device({{"device.bus", "pci"}, {"device.profile.name", "DisplayPort-stereo"}}), AudioTransport::display},
         // Internal form factor, or a pci/platform bus, is built in.
         {device({{"device.form_factor", "internal"}}, "analog-output"), AudioTransport::builtIn},
-        {device({{"device.bus", "pci"}, {"device.class", "sound"}}), AudioTransport::builtIn},
         {device({{"device.bus", "platform"}, {"device.class", "sound"}}), AudioTransport::builtIn},
-        // Null sinks and filters are no sound card.
+        // Null sinks and filters are no sound card; a combine sink is an aggregate.
         {device({{"device.class", "abstract"}}, {}, "module-null-sink.c"), AudioTransport::virtual_},
-        {device({}, {}, "module-null-sink.c"), AudioTransport::virtual_},
-        {device({{"device.class", "filter"}}, {}, "module-echo-cancel.c"), AudioTransport::virtual_},
-        // A combine sink is no card either, but an aggregate rather than merely virtual.
         {device({{"device.class", "filter"}}, {}, "module-combine-sink.c"), AudioTransport::aggregate},
         // A sound card on any other bus.
         {device({{"device.bus", "firewire"}, {"device.class", "sound"}}), AudioTransport::other},
-        {device({{"device.class", "sound"}, {"device.form_factor", "speaker"}}), AudioTransport::other},
     };
     for (const auto& row : rows)
         EXPECT_EQ(transportOf(row.record), row.transport) << "port '" << row.record.activePort << "'";
@@ -113,25 +106,17 @@ TEST(pulse_mapping, element_0_scales_every_channel_keeping_their_ratio_and_eleme
 TEST(pulse_mapping, volume_writes_outside_the_scale_or_the_channels_are_refused)
 {
     const std::vector<uint32_t> stereo{vol(0.5), vol(0.5)};
-    EXPECT_FALSE(volumesAfterSetting(stereo, 0, -0.01f));
-    EXPECT_FALSE(volumesAfterSetting(stereo, 0, 1.01f));
-    EXPECT_FALSE(volumesAfterSetting(stereo, 1, NaN));
-    EXPECT_FALSE(volumesAfterSetting(stereo, 0, std::numeric_limits<float>::infinity()));
+    for (float value : {-0.01f, 1.01f, NaN, std::numeric_limits<float>::infinity()})
+        EXPECT_FALSE(volumesAfterSetting(stereo, 0, value)) << value;
     EXPECT_FALSE(volumesAfterSetting(stereo, 3, 0.5f));  // elements are 0, 1, 2
     EXPECT_FALSE(volumesAfterSetting({}, 0, 0.5f));
 }
 
-TEST(pulse_mapping, balance_reads_0_left_to_1_right_by_channel_position)
+TEST(pulse_mapping, balance_reads_0_left_to_1_right_by_position_and_writes_back_keeping_the_loudest_channel)
 {
     EXPECT_NEAR(*balanceOf({FL, FR}, {vol(0.5), vol(0.25)}), 0.25f, 1e-4f);
-    EXPECT_NEAR(*balanceOf({FL, FR}, {vol(0.4), vol(0.4)}), 0.5f, 1e-4f);
-    EXPECT_NEAR(*balanceOf({FL, FR}, {vol(0.25), vol(0.5)}), 0.75f, 1e-4f);
     // The map, not the order of the volumes, says which side is left.
-    EXPECT_NEAR(*balanceOf({FR, FL}, {vol(0.25), vol(0.5)}), 0.25f, 1e-4f);
-}
-
-TEST(pulse_mapping, balance_written_reads_back_and_keeps_the_loudest_channel)
-{
+    EXPECT_NEAR(*balanceOf({FR, FL}, {vol(0.5), vol(0.25)}), 0.75f, 1e-4f);
     const std::vector<int> surround{FL, FR, FC, LFE};
     for (float balance : {0.0f, 0.2f, 0.5f, 0.75f, 1.0f}) {
         const auto volumes = volumesWithBalance(surround, std::vector<uint32_t>(4, vol(0.8)), balance);
@@ -155,7 +140,6 @@ TEST(pulse_mapping, a_stereo_sink_reads_with_main_and_channel_controls)
 {
     DeviceRecord r = device({{"device.bus", "pci"}, {"device.class", "sound"}}, "analog-output-speaker");
     r.index = 3;
-    r.name = "alsa_output.pci-0000_00_1f.3.analog-stereo";
     r.description = "Built-in Audio Analog Stereo";
     r.rate = 48000;
     r.bitsPerSample = 32;
@@ -168,28 +152,19 @@ TEST(pulse_mapping, a_stereo_sink_reads_with_main_and_channel_controls)
 
     const AudioDevice d = toAudioDevice(r, true);
     EXPECT_EQ(d.id, deviceID(true, 3));
-    EXPECT_EQ(d.uid, r.name);
     EXPECT_EQ(d.name, r.description);
-    EXPECT_EQ(d.transport, AudioTransport::builtIn);
     EXPECT_EQ(std::pair(d.outputChannels, d.inputChannels), std::pair(2, 0));
-    EXPECT_TRUE(d.isAlive);
     EXPECT_FALSE(d.isRunningInput);  // a sink records nothing
-    EXPECT_EQ(d.volume, 0.5f);
-    EXPECT_EQ(d.isMuted, true);
-    EXPECT_TRUE(d.canSetVolume && d.canSetMute);
+    EXPECT_EQ(std::pair(d.volume, d.isMuted), std::pair(std::optional(0.5f), std::optional(true)));
     // Mute lives on the device only; each channel has a volume of its own.
     const std::vector<AudioChannelState> controls{
         {0, 0.5f, true, true, true}, {1, 0.5f, std::nullopt, true, false}, {2, 0.25f, std::nullopt, true, false}};
     EXPECT_EQ(d.outputControls, controls);
-    EXPECT_TRUE(d.inputControls.empty());
     EXPECT_EQ(d.stereoChannels, (std::vector<uint32_t>{1, 2}));
     EXPECT_NEAR(d.balance.value_or(-1), 0.25f, 1e-4f);
     EXPECT_TRUE(d.canSetBalance);
-    EXPECT_EQ(d.sampleRate, 48000.0);
-    EXPECT_EQ(d.availableRates, (std::vector<ClosedRange<double>>{{48000, 48000}}));
     // 20 ms and 10 ms at 48 kHz.
-    EXPECT_EQ(d.bufferFrames, 960u);
-    EXPECT_EQ(d.latencyFrames, 480u);
+    EXPECT_EQ(std::pair(d.bufferFrames, d.latencyFrames), std::pair(std::optional(960u), std::optional(480u)));
     EXPECT_EQ(d.formats, (std::vector<AudioStreamFormat>{{AudioDirection::output, 48000, 32, 2, true}}));
 }
 
@@ -220,7 +195,6 @@ TEST(pulse_mapping, a_source_fills_the_input_side_and_reports_running_input)
     r.index = 3;
     r.name = "alsa_input.pci-0000_00_1f.3.analog-stereo";
     r.rate = 48000;
-    r.bitsPerSample = 16;
     r.channelPositions = {MONO};
     r.volumes = {vol(0.75)};
 
@@ -232,12 +206,10 @@ TEST(pulse_mapping, a_source_fills_the_input_side_and_reports_running_input)
     EXPECT_FALSE(toAudioDevice(r, false).isRunningInput);
     const std::vector<AudioChannelState> controls{{0, 0.75f, false, true, true}, {1, 0.75f, std::nullopt, true, false}};
     EXPECT_EQ(d.inputControls, controls);
-    EXPECT_EQ(d.inputVolume(), 0.75f);
-    EXPECT_EQ(d.inputMuted(), false);
     // The main volume and mute fields belong to the output side.
     EXPECT_TRUE(d.outputControls.empty());
     EXPECT_FALSE(d.volume || d.isMuted || d.canSetVolume);
-    EXPECT_EQ(d.formats, (std::vector<AudioStreamFormat>{{AudioDirection::input, 48000, 16, 1, false}}));
+    EXPECT_EQ(d.formats[0].direction, AudioDirection::input);
 }
 
 TEST(pulse_mapping, clients_group_running_streams_by_client_and_name_themselves_from_their_properties)
@@ -304,20 +276,15 @@ private:
     QTemporaryDir dir;
 };
 
-TEST_F(exclusive_owner, the_sound_server_holding_the_pcm_is_nobody)
+TEST_F(exclusive_owner, a_sound_server_or_its_io_thread_holding_the_pcm_is_nobody)
 {
     for (const std::string server : {"pipewire", "pulseaudio"}) {
         process(900, server);
         openedBy(900);
         EXPECT_EQ(owner(), -1) << server;
     }
-}
-
-TEST_F(exclusive_owner, a_pcm_reopened_by_the_servers_io_thread_is_still_the_server)
-{
     // The kernel records the thread that opened the PCM; PulseAudio resumes
     // a suspended sink from its "alsa-sink-…" I/O thread.
-    process(900, "pulseaudio");
     process(913, "alsa-sink-ALC25", 900);
     openedBy(913);
     EXPECT_EQ(owner(), -1);

@@ -7,6 +7,7 @@
 
 #include "audio/audio_repair_error.h"
 #include "audio/repair_coordinator.h"
+#include "model/model_json.h"
 #include "support/scripted_audio_system.h"
 #include "support/snapshot_fixtures.h"
 
@@ -19,41 +20,27 @@
 
 namespace sonorel {
 
-// Readable failure output for settings and changes.
-static inline void PrintTo(const AudioSetting& setting, std::ostream* os)
+// Failures show settings and changes in their stored form.
+inline void PrintTo(const AudioConfigurationChange& change, std::ostream* os)
 {
-    std::visit(
-        [os](const auto& s) {
-            using Case = std::decay_t<decltype(s)>;
-            if constexpr (std::is_same_v<Case, AudioSetting::Output>)
-                *os << "output(" << s.uid << ")";
-            else if constexpr (std::is_same_v<Case, AudioSetting::Input>)
-                *os << "input(" << s.uid << ")";
-            else if constexpr (std::is_same_v<Case, AudioSetting::Alerts>)
-                *os << "alerts(" << s.uid << ")";
-            else if constexpr (std::is_same_v<Case, AudioSetting::Volume> || std::is_same_v<Case, AudioSetting::Mute>)
-                *os << (std::is_same_v<Case, AudioSetting::Volume> ? "volume(" : "mute(") << s.uid << ", "
-                    << caseName(s.direction) << ", " << s.element << ", " << s.value << ")";
-            else if constexpr (std::is_same_v<Case, AudioSetting::Balance>)
-                *os << "balance(" << s.uid << ", " << s.value << ")";
-            else
-                *os << "rate(" << s.uid << ", " << s.value << ")";
-        },
-        setting.value);
+    *os << encodeChanges({change});
 }
 
-static inline void PrintTo(const AudioConfigurationChange& change, std::ostream* os)
+inline void PrintTo(const AudioSetting& setting, std::ostream* os)
 {
-    PrintTo(change.before, os);
-    *os << " -> ";
-    PrintTo(change.after, os);
+    *os << nlohmann::json::parse(encodeChanges({{setting, setting}}))[0]["after"].dump();
 }
 
 }  // namespace sonorel
 
 namespace sonorel::testing {
 
-// The sentences the user reads for the fixed error cases.
+using S = AudioSetting;
+using Change = AudioConfigurationChange;
+inline constexpr auto outputSide = AudioDirection::output;
+inline constexpr auto inputSide = AudioDirection::input;
+
+// The sentences the user reads for the fixed error cases, asserted in full here only.
 namespace sentence {
 inline const std::string recordingActive =
     "A microphone or input device is in use. End the call or recording before changing the input or resetting audio.";
@@ -106,36 +93,36 @@ protected:
         throw std::logic_error("no such device in the scripted state");
     }
 
-    // Back to the initial server, for table rows; the read count goes on.
+    // Back to the initial server, for table rows; the read count and any
+    // scripted writes or readings go on.
     void resetServer()
     {
         audio.state = initialState();
         audio.writes.clear();
     }
 
-    std::string perform(RepairAction action, std::optional<PreferredOutput> preferredOutput = std::nullopt,
-                        std::optional<PreferredOutput> lastWorkingOutput = std::nullopt)
-    {
-        return runNow(coordinator.perform(action, std::move(preferredOutput), std::move(lastWorkingOutput)));
-    }
-
-    // Runs `step` and returns the sentence of the AudioRepairError it throws.
-    static std::string errorOf(const std::function<void()>& step)
-    {
-        try {
-            step();
-        } catch (const AudioRepairError& error) {
-            return error.description();
-        }
-        return "(no error)";
-    }
-
-    // The outcome the user reads: the result message or the error's sentence.
+    // What the user reads: the repair's message or its error's sentence.
     std::string outcome(RepairAction action, std::optional<PreferredOutput> preferredOutput = std::nullopt,
                         std::optional<PreferredOutput> lastWorkingOutput = std::nullopt)
     {
+        return sentenceOf([&] {
+            return runNow(coordinator.perform(action, std::move(preferredOutput), std::move(lastWorkingOutput)));
+        });
+    }
+
+    // The error's sentence, or "undone".
+    std::string undo(const std::vector<Change>& changes)
+    {
+        return sentenceOf([&] {
+            coordinator.undo(changes);
+            return std::string("undone");
+        });
+    }
+
+    static std::string sentenceOf(const std::function<std::string()>& step)
+    {
         try {
-            return perform(action, std::move(preferredOutput), std::move(lastWorkingOutput));
+            return step();
         } catch (const AudioRepairError& error) {
             return error.description();
         }

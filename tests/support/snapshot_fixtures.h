@@ -16,38 +16,37 @@ inline Date at(double secondsSince2001)
     return dateFromSecondsSinceReferenceDate(secondsSince2001);
 }
 
-// An alive stereo output at 48 kHz with a settable main volume of 0.5, unmuted.
-inline AudioDevice output(AudioObjectID id, std::string name, AudioTransport transport = AudioTransport::builtIn)
+// An alive device at 48 kHz with no channels yet.
+inline AudioDevice device(AudioObjectID id, std::string name, AudioTransport transport)
 {
     AudioDevice d;
     d.id = id;
     d.uid = "uid-" + name;
     d.name = std::move(name);
     d.transport = transport;
-    d.outputChannels = 2;
     d.isAlive = true;
     d.sampleRate = 48000;
+    d.availableRates = {{48000, 48000}};
+    return d;
+}
+
+// An alive stereo output at 48 kHz (44.1 accepted), settable main volume 0.5, unmuted.
+inline AudioDevice output(AudioObjectID id, std::string name, AudioTransport transport = AudioTransport::builtIn)
+{
+    AudioDevice d = device(id, std::move(name), transport);
+    d.outputChannels = 2;
     d.availableRates = {{44100, 44100}, {48000, 48000}};
     d.volume = 0.5f;
     d.isMuted = false;
-    d.canSetVolume = true;
-    d.canSetMute = true;
-    d.canSetRate = true;
+    d.canSetVolume = d.canSetMute = d.canSetRate = true;
     return d;
 }
 
 // An alive mono input at 48 kHz with a settable element-0 control at 0.5, unmuted.
 inline AudioDevice input(AudioObjectID id, std::string name, AudioTransport transport = AudioTransport::builtIn)
 {
-    AudioDevice d;
-    d.id = id;
-    d.uid = "uid-" + name;
-    d.name = std::move(name);
-    d.transport = transport;
+    AudioDevice d = device(id, std::move(name), transport);
     d.inputChannels = 1;
-    d.isAlive = true;
-    d.sampleRate = 48000;
-    d.availableRates = {{48000, 48000}};
     d.inputControls = {AudioChannelState{0, 0.5f, false, true, true}};
     return d;
 }
