@@ -97,27 +97,11 @@ bool PulseAudioSystem::await(const std::function<std::vector<pa_operation*>()>& 
         return false;
     const auto operations = start();
 
-    struct Deadline {
-        pa_threaded_mainloop* mainloop;
-        bool passed = false;
-    } deadline{m_mainloop};
-    timeval when;
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, pa_usec_t(std::chrono::microseconds(m_options.timeout).count()));
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
-    pa_time_event* timer = api->time_new(
-        api, &when,
-        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
-            auto* d = static_cast<Deadline*>(userdata);
-            d->passed = true;
-            pa_threaded_mainloop_signal(d->mainloop, 0);
-        },
-        &deadline);
-
-    while (pending > 0 && !deadline.passed && pa_context_get_state(m_context) == PA_CONTEXT_READY)
-        pa_threaded_mainloop_wait(m_mainloop);
-
-    api->time_free(timer);
+    {
+        const Deadline deadline(m_mainloop, m_options.timeout);
+        while (pending > 0 && !deadline.passed() && pa_context_get_state(m_context) == PA_CONTEXT_READY)
+            pa_threaded_mainloop_wait(m_mainloop);
+    }
     // A cancelled operation never calls back, so nothing touches the waiter after this.
     for (pa_operation* operation : operations) {
         if (!operation)
@@ -150,29 +134,14 @@ bool PulseAudioSystem::connect()
     if (pa_context_connect(m_context, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         return false;
 
-    bool passed = false;
-    struct Deadline {
-        pa_threaded_mainloop* mainloop;
-        bool* passed;
-    } deadline{m_mainloop, &passed};
-    timeval when;
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, pa_usec_t(std::chrono::microseconds(m_options.timeout).count()));
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
-    pa_time_event* timer = api->time_new(
-        api, &when,
-        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
-            auto* d = static_cast<Deadline*>(userdata);
-            *d->passed = true;
-            pa_threaded_mainloop_signal(d->mainloop, 0);
-        },
-        &deadline);
     auto state = pa_context_get_state(m_context);
-    while (!passed && PA_CONTEXT_IS_GOOD(state) && state != PA_CONTEXT_READY) {
-        pa_threaded_mainloop_wait(m_mainloop);
-        state = pa_context_get_state(m_context);
+    {
+        const Deadline deadline(m_mainloop, m_options.timeout);
+        while (!deadline.passed() && PA_CONTEXT_IS_GOOD(state) && state != PA_CONTEXT_READY) {
+            pa_threaded_mainloop_wait(m_mainloop);
+            state = pa_context_get_state(m_context);
+        }
     }
-    api->time_free(timer);
     if (state != PA_CONTEXT_READY)
         return false;
 

@@ -12,6 +12,7 @@
 #include <pulse/ext-stream-restore.h>
 #include <pulse/introspect.h>
 #include <pulse/thread-mainloop.h>
+#include <pulse/timeval.h>
 
 #include <chrono>
 #include <optional>
@@ -21,6 +22,38 @@
 
 namespace sonorel {
 namespace pulse {
+
+// Wakes the main loop's waiter once `timeout` has passed. Created and
+// destroyed with the main loop locked; its time event fires on libpulse's thread.
+class Deadline {
+public:
+    Deadline(pa_threaded_mainloop* mainloop, std::chrono::milliseconds timeout)
+        : m_mainloop(mainloop), m_api(pa_threaded_mainloop_get_api(mainloop))
+    {
+        timeval when;
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, pa_usec_t(std::chrono::microseconds(timeout).count()));
+        m_event = m_api->time_new(m_api, &when, &Deadline::fire, this);
+    }
+    ~Deadline() { m_api->time_free(m_event); }
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+    bool passed() const { return m_passed; }
+
+private:
+    static void fire(pa_mainloop_api*, pa_time_event*, const timeval*, void* self)
+    {
+        auto* deadline = static_cast<Deadline*>(self);
+        deadline->m_passed = true;
+        pa_threaded_mainloop_signal(deadline->m_mainloop, 0);
+    }
+
+    pa_threaded_mainloop* m_mainloop;
+    pa_mainloop_api* m_api;
+    pa_time_event* m_event = nullptr;
+    bool m_passed = false;
+};
 
 inline const char* const unavailableText =
     "The audio service is unavailable. Try checking again or reset the audio service.";
