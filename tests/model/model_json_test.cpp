@@ -169,3 +169,39 @@ TEST(snapshot_json, a_missing_or_malformed_capture_date_or_broken_document_is_an
     const auto truncated = decodeError(decodeSnapshot, encodeSnapshot(fullSnapshot()).substr(0, 300));
     EXPECT_TRUE(truncated.starts_with("snapshot: not valid JSON (")) << truncated;
 }
+
+TEST(changes_json, every_kind_of_change_round_trips_alone_or_inside_a_repair_result)
+{
+    const std::vector<AudioConfigurationChange> changes = {
+        {AudioSetting::Output{"a"}, AudioSetting::Output{"b"}},
+        {AudioSetting::Input{"a"}, AudioSetting::Input{"b"}},
+        {AudioSetting::Alerts{"a"}, AudioSetting::Alerts{"b"}},
+        {AudioSetting::Volume{"a", AudioDirection::input, 2, 0.0f}, AudioSetting::Volume{"a", AudioDirection::input, 2, 0.45f}},
+        {AudioSetting::Mute{"a", AudioDirection::output, 0, true}, AudioSetting::Mute{"a", AudioDirection::output, 0, false}},
+        {AudioSetting::Balance{"a", 0.52f}, AudioSetting::Balance{"a", 0.5f}},
+        {AudioSetting::Rate{"a", 22050}, AudioSetting::Rate{"a", 48000}},
+    };
+    const std::string encoded = encodeChanges(changes);
+    EXPECT_EQ(decodeChanges(encoded), changes);
+    // The repair command prints {"message", "changes"}; undo takes that whole.
+    EXPECT_EQ(decodeChanges(R"({"message": "done", "changes": )" + encoded + "}"), changes);
+    EXPECT_EQ(json::parse(encoded)[3]["after"]["value"], 0.45);
+}
+
+TEST(changes_json, a_change_that_cannot_be_undone_safely_is_an_error_that_names_the_field)
+{
+    auto error = [](const std::string& text) {
+        try {
+            decodeChanges(text);
+        } catch (const JsonDecodeError& e) {
+            return std::string(e.what());
+        }
+        return std::string("decoded");
+    };
+    EXPECT_EQ(error(R"([{"before": {"kind": "loudness", "uid": "a"}, "after": {"kind": "output", "uid": "b"}}])"),
+              "changes[0].before.kind: expected one of output, input, alerts, volume, mute, balance, rate");
+    EXPECT_EQ(error(R"([{"before": {"kind": "balance", "uid": "a", "value": 0.5}, "after": {"kind": "rate", "uid": "a", "value": 48000}}])"),
+              "changes[0]: before and after name different settings");
+    EXPECT_EQ(error(R"([{"before": {"kind": "mute", "uid": "a", "element": 0, "value": true}, "after": {"kind": "mute", "uid": "a", "direction": "output", "element": 0, "value": false}}])"),
+              "changes[0].before.direction: missing");
+}
