@@ -8,6 +8,7 @@
 #include <pulse/subscribe.h>
 #include <pulse/timeval.h>
 
+#include <QLoggingCategory>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -16,6 +17,17 @@
 namespace sonorel {
 
 namespace {
+
+Q_LOGGING_CATEGORY(audioLog, "dev.mirthwork.SonorelDoctor.audio")
+
+// Nobody waits on a subscription; a refused one is worth a line in the journal,
+// since changes then arrive only with the next reading.
+void onSubscribed(pa_context* context, int success, void*)
+{
+    if (!success)
+        qCWarning(audioLog) << "The audio service refused the change subscription:"
+                            << pa_strerror(pa_context_errno(context));
+}
 
 constexpr auto changeCoalescing = std::chrono::milliseconds{100};
 constexpr auto reconnectInterval = std::chrono::seconds{1};
@@ -152,11 +164,10 @@ bool PulseAudioSystem::connect()
         },
         this);
     if (m_monitoring) {
-        // The subscription's outcome shows in the next change or reading; nobody waits on it here.
         const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE
                                                  | PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_CARD
                                                  | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
-        if (pa_operation* operation = pa_context_subscribe(m_context, mask, nullptr, nullptr))
+        if (pa_operation* operation = pa_context_subscribe(m_context, mask, onSubscribed, nullptr))
             pa_operation_unref(operation);
     }
     return true;
@@ -342,7 +353,7 @@ void PulseAudioSystem::stopMonitoring()
         m_pipeWire->stopWatching();
     const MainloopLock lock(m_mainloop);
     if (m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY)
-        if (pa_operation* operation = pa_context_subscribe(m_context, PA_SUBSCRIPTION_MASK_NULL, nullptr, nullptr))
+        if (pa_operation* operation = pa_context_subscribe(m_context, PA_SUBSCRIPTION_MASK_NULL, onSubscribed, nullptr))
             pa_operation_unref(operation);
 }
 
