@@ -1,6 +1,7 @@
 #include "audio/audio_repair_error.h"
 #include "pulse/pulse_audio_system.h"
 #include "support/audio_rig.h"
+#include "support/corked_recorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -168,6 +169,19 @@ TEST_F(pulse_audio_system, a_recording_client_shows_as_running_input_with_its_de
     ASSERT_NE(recorder, s.clients.end());
     EXPECT_GT(recorder->pid, 0);
     EXPECT_EQ(recorder->inputDeviceIDs, std::vector<AudioObjectID>{deviceNamed(s, headsetMicrophone).id});
+}
+
+TEST_F(pulse_audio_system, a_paused_recording_is_not_running_input_until_it_starts)
+{
+    testing::CorkedRecorder recorder(rig.address(), headsetMicrophone);
+    AudioSnapshot s = audio.snapshot();
+    EXPECT_FALSE(s.isInputActive());
+    EXPECT_FALSE(deviceNamed(s, headsetMicrophone).isRunningInput);
+
+    recorder.setCorked(false);
+    EXPECT_TRUE(processEventsUntil([&] { return audio.snapshot().isInputActive(); }));
+    recorder.setCorked(true);
+    EXPECT_TRUE(processEventsUntil([&] { return !audio.snapshot().isInputActive(); }));
 }
 
 TEST_F(pulse_audio_system, a_stopped_server_reads_as_unavailable_at_once_and_is_found_again_when_back)
