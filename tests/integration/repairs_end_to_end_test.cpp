@@ -27,6 +27,24 @@ protected:
 
     void pactl(const QStringList& arguments) { rig.run("pactl", arguments); }
 
+    // Another app changes something; on PipeWire it shows a moment later.
+    void change(const QStringList& arguments, const AudioSetting& visible)
+    {
+        pactl(arguments);
+        ASSERT_TRUE(processEventsUntil([&] { return audio.snapshot().confirms(visible); }));
+    }
+
+    // Another app picks a default.
+    void chooseDefault(bool output, const std::string& uid)
+    {
+        pactl({output ? "set-default-sink" : "set-default-source", QString::fromStdString(uid)});
+        ASSERT_TRUE(processEventsUntil([&] {
+            const AudioSnapshot s = audio.snapshot();
+            const AudioDevice* current = output ? s.outputDevice() : s.inputDevice();
+            return current && current->uid == uid;
+        }));
+    }
+
     std::string repair(RepairAction action, std::optional<PreferredOutput> preferred = std::nullopt)
     {
         return runTask(coordinator.perform(action, std::move(preferred), std::nullopt));
@@ -45,8 +63,10 @@ protected:
 
 TEST_F(repairs_end_to_end, unmute_raises_a_silent_output_and_undo_puts_it_back)
 {
-    pactl({"set-sink-mute", QString::fromStdString(speakers), "1"});
-    pactl({"set-sink-volume", QString::fromStdString(speakers), "0"});
+    change({"set-sink-mute", QString::fromStdString(speakers), "1"},
+           AudioSetting::Mute{speakers, AudioDirection::output, 0, true});
+    change({"set-sink-volume", QString::fromStdString(speakers), "0"},
+           AudioSetting::Volume{speakers, AudioDirection::output, 0, 0.0f});
     EXPECT_EQ(repair(RepairAction::unmute),
               "Output is unmuted. Existing volume was preserved; a zero volume was raised to 25%.");
     const AudioSnapshot after = audio.snapshot();
@@ -67,14 +87,15 @@ TEST_F(repairs_end_to_end, restore_output_selects_the_preferred_output_and_undo_
 
 TEST_F(repairs_end_to_end, restore_input_and_the_built_in_microphone_change_only_the_input)
 {
-    pactl({"set-source-mute", QString::fromStdString(microphone), "1"});
+    change({"set-source-mute", QString::fromStdString(microphone), "1"},
+           AudioSetting::Mute{microphone, AudioDirection::input, 0, true});
     EXPECT_EQ(repair(RepairAction::restoreInput),
               "Microphone controls restored. Nonzero input levels were preserved; zero levels were raised to 50%. "
               "Test your voice and the affected app's permission.");
     EXPECT_EQ(audio.snapshot().inputDevice()->inputMuted(), false);
     undoAndExpect({AudioSetting::Mute{microphone, AudioDirection::input, 0, true}});
 
-    pactl({"set-default-source", QString::fromStdString(headsetMicrophone)});
+    chooseDefault(false, headsetMicrophone);
     EXPECT_EQ(repair(RepairAction::useBuiltInMic),
               "Built-in Audio Analog Stereo is selected. Bluetooth listening quality may take a moment to recover.");
     undoAndExpect({AudioSetting::Input{headsetMicrophone}});
@@ -82,7 +103,7 @@ TEST_F(repairs_end_to_end, restore_input_and_the_built_in_microphone_change_only
 
 TEST_F(repairs_end_to_end, a_recording_blocks_input_repairs)
 {
-    pactl({"set-default-source", QString::fromStdString(headsetMicrophone)});
+    chooseDefault(false, headsetMicrophone);
     rig.startRecording(headsetMicrophone);
     ASSERT_TRUE(processEventsUntil([&] { return audio.snapshot().isInputActive(); }));
     try {
@@ -96,7 +117,8 @@ TEST_F(repairs_end_to_end, a_recording_blocks_input_repairs)
 
 TEST_F(repairs_end_to_end, restore_stereo_raises_the_silent_side_and_centres_the_balance)
 {
-    pactl({"set-sink-volume", QString::fromStdString(speakers), "0", "45875"});
+    change({"set-sink-volume", QString::fromStdString(speakers), "0", "45875"},
+           AudioSetting::Volume{speakers, AudioDirection::output, 1, 0.0f});
     EXPECT_EQ(repair(RepairAction::restoreStereo),
               "Supported stereo controls restored. Play the left/right test to check both sides.");
     const AudioSnapshot after = audio.snapshot();
@@ -109,13 +131,13 @@ TEST_F(repairs_end_to_end, restore_stereo_raises_the_silent_side_and_centres_the
 TEST_F(repairs_end_to_end, alerts_follow_the_listening_output_where_the_server_allows)
 {
     if (rig.isPipeWire()) {
-        pactl({"set-default-sink", QString::fromStdString(headphones)});
+        chooseDefault(true, headphones);
         EXPECT_THROW(repair(RepairAction::alignAlerts), AudioRepairError);
         return;
     }
     // Alerts pinned to the speakers while media moves to the headphones.
     audio.apply(AudioSetting::Alerts{speakers});
-    pactl({"set-default-sink", QString::fromStdString(headphones)});
+    chooseDefault(true, headphones);
     EXPECT_EQ(repair(RepairAction::alignAlerts),
               "Alerts now use WH-1000XM4. Check alert volume, Do Not Disturb, and the affected app's notification "
               "settings if they are still silent.");
@@ -125,7 +147,7 @@ TEST_F(repairs_end_to_end, alerts_follow_the_listening_output_where_the_server_a
 
 TEST_F(repairs_end_to_end, bluetooth_headphones_are_reselected_through_the_muted_speakers)
 {
-    pactl({"set-default-sink", QString::fromStdString(headphones)});
+    chooseDefault(true, headphones);
     EXPECT_EQ(repair(RepairAction::reselectOutput),
               "WH-1000XM4 was reselected without restarting the audio service. The alternate speakers stayed muted "
               "during the switch. Listen again to check the result.");
