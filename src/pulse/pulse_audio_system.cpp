@@ -32,18 +32,6 @@ void onSubscribed(pa_context* context, int success, void*)
 constexpr auto changeCoalescing = std::chrono::milliseconds{100};
 constexpr auto reconnectInterval = std::chrono::seconds{1};
 
-std::optional<int> intProperty(const Properties& properties, const char* key)
-{
-    auto found = properties.find(key);
-    if (found == properties.end())
-        return std::nullopt;
-    try {
-        return std::stoi(found->second);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
 }  // namespace
 
 PulseAudioSystem::PulseAudioSystem(Options options, QObject* parent) : QObject(parent), m_options(std::move(options))

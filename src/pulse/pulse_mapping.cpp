@@ -103,6 +103,11 @@ AudioObjectID clientID(uint32_t clientIndex)
     return clientTag | (clientIndex & ~clientTag);
 }
 
+std::optional<int> intProperty(const Properties& properties, const std::string& key)
+{
+    return number(property(properties, key));
+}
+
 AudioTransport transportOf(const DeviceRecord& device)
 {
     const std::string bus = property(device.properties, PA_PROP_DEVICE_BUS);
@@ -224,7 +229,7 @@ std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uin
     for (const auto& stream : streams) {
         if (stream.clientIndex == ownClientIndex && ownClientIndex != PA_INVALID_INDEX)
             continue;
-        const auto pid = number(property(stream.properties, PA_PROP_APPLICATION_PROCESS_ID));
+        const auto pid = intProperty(stream.properties, PA_PROP_APPLICATION_PROCESS_ID);
         if (!pid || *pid <= 0)
             continue;
         // A stream without a client stands for itself.

@@ -18,6 +18,9 @@ AudioObjectID clientID(uint32_t clientIndex);
 
 AudioTransport transportOf(const DeviceRecord& device);
 
+// A whole-number property such as "alsa.card"; absent when missing or not a number.
+std::optional<int> intProperty(const Properties& properties, const std::string& key);
+
 // The device volume: the loudest channel, as 0…1.
 float volumeScalar(const std::vector<uint32_t>& volumes);
 // Channel volumes after setting element 0 (scales every channel, keeping
