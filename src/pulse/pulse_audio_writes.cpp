@@ -14,6 +14,12 @@
 
 namespace sonorel {
 
+namespace {
+
+constexpr auto defaultSettleTime = std::chrono::seconds(3);
+
+}  // namespace
+
 const DeviceRecord& PulseAudioSystem::liveDevice(const std::string& uid)
 {
     const AudioSnapshot current = snapshot();
@@ -102,10 +108,12 @@ void PulseAudioSystem::apply(const AudioSetting& setting)
 void PulseAudioSystem::awaitDefault(bool isSink, const std::string& name)
 {
     // WirePlumber, not pipewire-pulse, decides the default a moment after the
-    // write; wait (bounded) so that the caller's read-back sees the outcome.
+    // write, and later still on a busy machine; wait (bounded) so that the
+    // caller's read-back sees the outcome. A frozen server ends the wait at
+    // its first unanswered look.
     if (!m_isPipeWire)
         return;
-    const auto deadline = std::chrono::steady_clock::now() + m_options.timeout;
+    const auto deadline = std::chrono::steady_clock::now() + defaultSettleTime;
     while (std::chrono::steady_clock::now() < deadline) {
         Reading reading;
         reading.mainloop = m_mainloop;
