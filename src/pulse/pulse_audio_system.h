@@ -80,7 +80,7 @@ private:
     void runCommand(const std::function<pa_operation*(void*)>& start);
     void writeVolumes(const pulse::DeviceRecord& device, const std::optional<std::vector<uint32_t>>& volumes);
     void writeAlertDevice(const std::string& sinkName);
-    void awaitDefault(bool isSink, const std::string& name);
+    void writeDefault(bool isSink, const std::string& name);
     std::optional<std::string> defaultSinkName();
     PipeWireBridge& pipeWire();
     void addPipeWireReadings(AudioSnapshot& snapshot, const std::string& defaultSink);

@@ -17,6 +17,7 @@ namespace sonorel {
 namespace {
 
 constexpr auto defaultSettleTime = std::chrono::seconds(3);
+constexpr auto staleViewInterval = std::chrono::milliseconds(500);
 
 }  // namespace
 
@@ -65,14 +66,11 @@ void PulseAudioSystem::apply(const AudioSetting& setting)
             if constexpr (std::is_same_v<Case, AudioSetting::Output>) {
                 if (!device.isSink)
                     throw AudioRepairError::unsupported();
-                runCommand([&](void* w) { return pa_context_set_default_sink(m_context, name.c_str(), onSuccess, w); });
-                awaitDefault(true, name);
+                writeDefault(true, name);
             } else if constexpr (std::is_same_v<Case, AudioSetting::Input>) {
                 if (device.isSink)
                     throw AudioRepairError::unsupported();
-                runCommand(
-                    [&](void* w) { return pa_context_set_default_source(m_context, name.c_str(), onSuccess, w); });
-                awaitDefault(false, name);
+                writeDefault(false, name);
             } else if constexpr (std::is_same_v<Case, AudioSetting::Alerts>) {
                 if (!device.isSink || m_isPipeWire)
                     throw AudioRepairError::unsupported();
@@ -105,16 +103,21 @@ void PulseAudioSystem::apply(const AudioSetting& setting)
         setting.value);
 }
 
-void PulseAudioSystem::awaitDefault(bool isSink, const std::string& name)
+void PulseAudioSystem::writeDefault(bool isSink, const std::string& name)
 {
+    runCommand([&](void* w) {
+        return isSink ? pa_context_set_default_sink(m_context, name.c_str(), onSuccess, w)
+                      : pa_context_set_default_source(m_context, name.c_str(), onSuccess, w);
+    });
     // WirePlumber, not pipewire-pulse, decides the default a moment after the
-    // write, and later still on a busy machine; wait (bounded) so that the
+    // write, later still on a busy machine: wait (bounded) so that the
     // caller's read-back sees the outcome. A frozen server ends the wait at
     // its first unanswered look.
     if (!m_isPipeWire)
         return;
-    const auto deadline = std::chrono::steady_clock::now() + defaultSettleTime;
-    while (std::chrono::steady_clock::now() < deadline) {
+    const auto start = std::chrono::steady_clock::now();
+    auto lastConnect = start;
+    while (std::chrono::steady_clock::now() - start < defaultSettleTime) {
         Reading reading;
         reading.mainloop = m_mainloop;
         reading.pending = 1;
@@ -123,6 +126,14 @@ void PulseAudioSystem::awaitDefault(bool isSink, const std::string& name)
             return;
         if ((isSink ? reading.server.defaultSink : reading.server.defaultSource) == name)
             return;
+        if (std::chrono::steady_clock::now() - lastConnect > staleViewInterval) {
+            // pipewire-pulse can keep showing one connection the old default; a
+            // fresh connection sees what WirePlumber decided.
+            disconnect();
+            if (!connect())
+                return;
+            lastConnect = std::chrono::steady_clock::now();
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
