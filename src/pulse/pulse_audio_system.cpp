@@ -301,7 +301,7 @@ void PulseAudioSystem::overloaded(const std::string& sink)
         m_onOverload(at);
 }
 
-std::optional<std::string> PulseAudioSystem::defaultSinkName()
+std::optional<ServerRecord> PulseAudioSystem::readServer()
 {
     if (!connect())
         return std::nullopt;
@@ -314,9 +314,17 @@ std::optional<std::string> PulseAudioSystem::defaultSinkName()
             return std::vector{operation};
         },
         reading.pending);
-    if (!complete || reading.failed || reading.server.defaultSink.empty())
+    if (!complete || reading.failed)
         return std::nullopt;
-    return reading.server.defaultSink;
+    return reading.server;
+}
+
+std::optional<std::string> PulseAudioSystem::defaultSinkName()
+{
+    const auto server = readServer();
+    if (!server || server->defaultSink.empty())
+        return std::nullopt;
+    return server->defaultSink;
 }
 
 void PulseAudioSystem::startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload)

@@ -81,6 +81,7 @@ private:
     void writeVolumes(const pulse::DeviceRecord& device, const std::optional<std::vector<uint32_t>>& volumes);
     void writeAlertDevice(const std::string& sinkName);
     void writeDefault(bool isSink, const std::string& name);
+    std::optional<pulse::ServerRecord> readServer();
     std::optional<std::string> defaultSinkName();
     PipeWireBridge& pipeWire();
     void addPipeWireReadings(AudioSnapshot& snapshot, const std::string& defaultSink);

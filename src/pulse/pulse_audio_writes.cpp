@@ -118,13 +118,8 @@ void PulseAudioSystem::writeDefault(bool isSink, const std::string& name)
     const auto start = std::chrono::steady_clock::now();
     auto lastConnect = start;
     while (std::chrono::steady_clock::now() - start < defaultSettleTime) {
-        Reading reading;
-        reading.mainloop = m_mainloop;
-        reading.pending = 1;
-        if (!await([&] { return std::vector{pa_context_get_server_info(m_context, Reading::onServer, &reading)}; },
-                   reading.pending))
-            return;
-        if ((isSink ? reading.server.defaultSink : reading.server.defaultSource) == name)
+        const auto server = readServer();
+        if (!server || (isSink ? server->defaultSink : server->defaultSource) == name)
             return;
         if (std::chrono::steady_clock::now() - lastConnect > staleViewInterval) {
             // pipewire-pulse can keep showing one connection the old default; a

@@ -83,15 +83,7 @@ protected:
         return *found;
     }
 
-    AudioRepairError errorOf(const AudioSetting& setting)
-    {
-        try {
-            audio.apply(setting);
-        } catch (const AudioRepairError& error) {
-            return error;
-        }
-        throw std::runtime_error("the write was accepted");
-    }
+    AudioRepairError errorOf(const AudioSetting& setting) { return testing::refusalOf(audio, setting); }
 
     // Plays silence into `sink` from a native PipeWire client, then stops the
     // client inside its cycle: the graph waits for it every cycle from then on.

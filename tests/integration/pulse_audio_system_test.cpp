@@ -1,6 +1,7 @@
 #include "audio/audio_repair_error.h"
 #include "pulse/pulse_audio_system.h"
 #include "support/audio_rig.h"
+#include "support/scripted_audio_system.h"
 #include "support/corked_recorder.h"
 
 #include <QCoreApplication>
@@ -32,15 +33,7 @@ protected:
     AudioRig rig;
     PulseAudioSystem audio{PulseAudioOptions{rig.address()}};
 
-    AudioRepairError errorOf(const AudioSetting& setting)
-    {
-        try {
-            audio.apply(setting);
-        } catch (const AudioRepairError& error) {
-            return error;
-        }
-        throw std::runtime_error("the write was accepted");
-    }
+    AudioRepairError errorOf(const AudioSetting& setting) { return testing::refusalOf(audio, setting); }
 };
 
 TEST_F(pulse_audio_system, reads_every_rig_device_with_its_transport_channels_and_rate)

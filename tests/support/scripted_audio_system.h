@@ -96,6 +96,17 @@ private:
     std::map<int, std::exception_ptr> m_errors;
 };
 
+// The refusal a write meets; throws when the write is accepted instead.
+inline AudioRepairError refusalOf(AudioSystem& audio, const AudioSetting& setting)
+{
+    try {
+        audio.apply(setting);
+    } catch (const AudioRepairError& error) {
+        return error;
+    }
+    throw std::logic_error("the write was accepted");
+}
+
 // Runs a task that never really suspends (every pause returns at once) and
 // returns its result or rethrows its error.
 template <typename T>
