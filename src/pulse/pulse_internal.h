@@ -168,16 +168,23 @@ struct PulseAudioSystem::Reading : Waiter {
     bool streamRestoreRead = false;
     uint32_t ownClientIndex = PA_INVALID_INDEX;
 
+    // A list callback's end (eol > 0) or failure (eol < 0) finishes its operation.
+    bool listEnded(int eol)
+    {
+        if (eol < 0)
+            failed = true;
+        if (eol == 0)
+            return false;
+        finish();
+        return true;
+    }
+
     template <typename Info>
     static void onDevice(pa_context*, const Info* info, int eol, void* userdata)
     {
         auto* reading = static_cast<Reading*>(userdata);
-        if (eol < 0)
-            reading->failed = true;
-        if (eol != 0) {
-            reading->finish();
+        if (reading->listEnded(eol))
             return;
-        }
         constexpr bool isSink = std::is_same_v<Info, pa_sink_info>;
         if constexpr (!isSink) {
             // Monitors mirror an output; they are not microphones.
@@ -191,12 +198,8 @@ struct PulseAudioSystem::Reading : Waiter {
     static void onStream(pa_context*, const Info* info, int eol, void* userdata)
     {
         auto* reading = static_cast<Reading*>(userdata);
-        if (eol < 0)
-            reading->failed = true;
-        if (eol != 0) {
-            reading->finish();
+        if (reading->listEnded(eol))
             return;
-        }
         if constexpr (std::is_same_v<Info, pa_sink_input_info>)
             reading->streams.push_back(copyStream(*info, false, info->sink));
         else

@@ -34,16 +34,7 @@ AudioRig::~AudioRig()
 
 std::string AudioRig::rig(const QStringList& arguments) const
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const auto& [key, value] : m_environment)
-        environment.insert(QString::fromStdString(key), QString::fromStdString(value));
-    process.setProcessEnvironment(environment);
-    process.start(rigScript, arguments);
-    if (!process.waitForFinished(30000) || process.exitCode() != 0)
-        throw std::runtime_error("audio-rig " + arguments.join(' ').toStdString() + " failed: "
-                                 + process.readAllStandardError().toStdString());
-    return process.readAllStandardOutput().toStdString();
+    return run(rigScript, arguments, std::chrono::seconds(30));
 }
 
 void AudioRig::start()
@@ -82,7 +73,8 @@ void AudioRig::restart()
     start();
 }
 
-std::string AudioRig::run(const QString& program, const QStringList& arguments) const
+std::string AudioRig::run(const QString& program, const QStringList& arguments,
+                          std::chrono::milliseconds timeout) const
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -90,7 +82,7 @@ std::string AudioRig::run(const QString& program, const QStringList& arguments) 
         environment.insert(QString::fromStdString(key), QString::fromStdString(value));
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
-    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+    if (!process.waitForFinished(int(timeout.count())) || process.exitCode() != 0)
         throw std::runtime_error(program.toStdString() + " " + arguments.join(' ').toStdString() + " failed: "
                                  + process.readAllStandardError().toStdString());
     return process.readAllStandardOutput().toStdString();

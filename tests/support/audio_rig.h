@@ -51,7 +51,8 @@ public:
     const std::string& address() const { return m_environment.at("PULSE_SERVER"); }
 
     // Runs pactl (or another pulse client) against this rig; returns its standard output.
-    std::string run(const QString& program, const QStringList& arguments) const;
+    std::string run(const QString& program, const QStringList& arguments,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     // Unloads the module that made this sink or source.
     void removeDevice(const std::string& name) const;
     // Starts a recording or playing client; it stops with the rig.
