@@ -158,8 +158,9 @@ TEST_F(pipewire_bridge, a_rate_write_forces_the_graph_reads_back_and_is_lifted_b
 
 TEST_F(pipewire_bridge, normalize_rate_repairs_the_usb_interface_end_to_end_and_undo_lifts_the_force)
 {
-    rig.run("pactl", {"set-default-sink", QString::fromStdString(usbInterface)});
-    ASSERT_TRUE(processEventsUntil([&] { return audio.snapshot().outputDevice()->uid == usbInterface; }));
+    // Through the backend, whose writes wait until its own view shows the new default.
+    audio.setDefaultOutput(usbInterface);
+    ASSERT_EQ(audio.snapshot().outputDevice()->uid, usbInterface);
     if (!rig.isPipeWire()) {
         EXPECT_THROW(runTask(coordinator.perform(RepairAction::normalizeRate, std::nullopt, std::nullopt)),
                      AudioRepairError);

@@ -34,15 +34,15 @@ protected:
         ASSERT_TRUE(processEventsUntil([&] { return audio.snapshot().confirms(visible); }));
     }
 
-    // Another app picks a default.
+    // The starting default, chosen through the backend itself: pipewire-pulse
+    // can show a connection another client's new default seconds late, and
+    // the backend's own writes wait until its view has caught up.
     void chooseDefault(bool output, const std::string& uid)
     {
-        pactl({output ? "set-default-sink" : "set-default-source", QString::fromStdString(uid)});
-        ASSERT_TRUE(processEventsUntil([&] {
-            const AudioSnapshot s = audio.snapshot();
-            const AudioDevice* current = output ? s.outputDevice() : s.inputDevice();
-            return current && current->uid == uid;
-        }));
+        output ? audio.setDefaultOutput(uid) : audio.setDefaultInput(uid);
+        const AudioSnapshot s = audio.snapshot();
+        const AudioDevice* current = output ? s.outputDevice() : s.inputDevice();
+        ASSERT_TRUE(current && current->uid == uid);
     }
 
     std::string repair(RepairAction action, std::optional<PreferredOutput> preferred = std::nullopt)
