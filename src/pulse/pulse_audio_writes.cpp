@@ -48,7 +48,7 @@ void PulseAudioSystem::runCommand(const std::function<pa_operation*(void*)>& sta
     if (!complete)
         throw AudioRepairError::system(unavailableText);
     if (!waiter.succeeded)
-        throw rejected(waiter.error);
+        throw commandRefusal(waiter.error);
 }
 
 void PulseAudioSystem::apply(const AudioSetting& setting)

@@ -9,6 +9,7 @@
 #include "pulse/pulse_records.h"
 
 #include <pulse/context.h>
+#include <pulse/def.h>
 #include <pulse/ext-stream-restore.h>
 #include <pulse/introspect.h>
 #include <pulse/thread-mainloop.h>
@@ -147,6 +148,13 @@ inline AudioRepairError rejected(int error)
 {
     return AudioRepairError::system("The audio service rejected the change (" + std::to_string(error)
                                     + "). The device may have disconnected or be controlled by another app.");
+}
+
+// A libpulse error for a refused command. "No such entity" means the device
+// went away between our lookup and the write.
+inline AudioRepairError commandRefusal(int paError)
+{
+    return paError == PA_ERR_NOENTITY ? AudioRepairError::deviceGone() : rejected(paError);
 }
 
 
