@@ -147,9 +147,14 @@ void RepairCoordinator::undo(const std::vector<AudioConfigurationChange>& change
     if (changes.empty())
         throw AudioRepairError::unsupported();
 
-    const AudioSnapshot current = m_audio.snapshot();
-    if (current.readError)
-        throw AudioRepairError::settingsChanged();
+    // A reading that fails is said as it is: it is nobody's edit to look for.
+    const auto read = [this] {
+        AudioSnapshot reading = m_audio.snapshot();
+        if (reading.readError)
+            throw AudioRepairError::system(*reading.readError);
+        return reading;
+    };
+    const AudioSnapshot current = read();
     const auto settings = current.settings();
     for (const auto& change : changes) {
         const AudioSetting* now = currentSetting(settings, change.after);
@@ -173,7 +178,7 @@ void RepairCoordinator::undo(const std::vector<AudioConfigurationChange>& change
         guardInput(current);
 
     for (const auto& change : order) {
-        const AudioSnapshot beforeWrite = m_audio.snapshot();
+        const AudioSnapshot beforeWrite = read();
         // Coupled settings (a balance is made of channel levels) can be back
         // already through an earlier step; there is nothing left to write.
         if (beforeWrite.confirms(change.before) && !beforeWrite.confirms(change.after))
@@ -183,11 +188,12 @@ void RepairCoordinator::undo(const std::vector<AudioConfigurationChange>& change
         if (isInputAffecting(change.before))
             guardInput(beforeWrite);
         m_audio.apply(change.before);
-        if (!m_audio.snapshot().confirms(change.before))
+        if (!read().confirms(change.before))
             throw AudioRepairError::recoveryFailed();
     }
+    const AudioSnapshot after = read();
     for (const auto& change : changes)
-        if (!m_audio.snapshot().confirms(change.before))
+        if (!after.confirms(change.before))
             throw AudioRepairError::recoveryFailed();
 }
 

@@ -15,6 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 #include <stdexcept>
 
@@ -58,14 +60,20 @@ const char* const usageText =
     "  -h, --help     Show this text.\n"
     "  -v, --version  Show the version.\n";
 
+// Far above any real reading (a busy setup is about 100 KiB), far below
+// what would hurt: /dev/zero or a mistaken log file is refused, not read.
+constexpr qint64 maximumInputSize = 8 * 1024 * 1024;
+
 std::string readFile(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw UsageError("cannot read " + path.toStdString() + ": " + file.errorString().toStdString());
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = file.read(maximumInputSize + 1);
     if (file.error() != QFileDevice::NoError)
         throw UsageError("cannot read " + path.toStdString() + ": " + file.errorString().toStdString());
+    if (bytes.size() > maximumInputSize)
+        throw UsageError(path.toStdString() + ": too large (over 8 MiB); expected a file this program wrote");
     return bytes.toStdString();
 }
 
@@ -78,6 +86,21 @@ auto decodeFile(const QString& path, Decode decode)
     } catch (const JsonDecodeError& error) {
         throw UsageError(path.toStdString() + ": " + error.what());
     }
+}
+
+// Prints a command's output and makes sure it arrived: a full disk, a closed
+// standard output or a reader that went away is a failure, said on stderr.
+bool writeOutput(std::ostream& out, std::ostream& err, const std::string& text)
+{
+    errno = 0;
+    out << text;
+    out.flush();
+    if (out)
+        return true;
+    const int cause = errno;
+    err << "sonorel-doctor: cannot write to standard output" << (cause ? std::string(": ") + std::strerror(cause) : "")
+        << "\n";
+    return false;
 }
 
 // Parses the options of one command; anything unknown or missing a value is
@@ -240,13 +263,16 @@ int runRepair(const QStringList& arguments, std::ostream& out, std::ostream& err
     if (message)
         result["message"] = *message;
     result["changes"] = nlohmann::ordered_json::parse(encodeChanges(repair.coordinator.lastChanges()));
-    if (message) {
-        out << result.dump(2) << "\n";
-        return 0;
-    }
     // What a failed repair already changed is still printed, so it can be undone.
-    if (!repair.coordinator.lastChanges().empty())
-        out << result.dump(2) << "\n";
+    if (message || !repair.coordinator.lastChanges().empty()) {
+        if (!writeOutput(out, err, result.dump(2) + "\n")) {
+            // The undo record must not be lost with the output.
+            err << "sonorel-doctor: the changes made, for undo:\n" << result.dump(2) << "\n";
+            return exitFailure;
+        }
+    }
+    if (message)
+        return 0;
     err << "sonorel-doctor: " << failure << "\n";
     return exitFailure;
 }
@@ -266,10 +292,9 @@ int runUndo(const QStringList& arguments, std::ostream& out, std::ostream& err)
         err << "sonorel-doctor: " << error.description() << "\n";
         return exitFailure;
     }
-    out << nlohmann::ordered_json{{"message", "Reversed the verified changes without overwriting intervening edits."}}
-               .dump(2)
-        << "\n";
-    return 0;
+    const auto message =
+        nlohmann::ordered_json{{"message", "Reversed the verified changes without overwriting intervening edits."}};
+    return writeOutput(out, err, message.dump(2) + "\n") ? 0 : exitFailure;
 }
 
 }  // namespace
@@ -278,34 +303,26 @@ int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
 {
     const QString command = arguments.value(0);
     const QStringList options = arguments.mid(1);
+    auto printed = [&](const std::string& text) { return writeOutput(out, err, text) ? 0 : exitFailure; };
     try {
         if (command.isEmpty())
             throw UsageError("the window is not built yet; run a command (see sonorel-doctor --help)");
         if (command == "help" || command == "--help" || command == "-h" || options.contains("--help")
             || options.contains("-h")) {
-            out << usageText;
-            return 0;
+            return printed(usageText);
         }
-        if (command == "--version" || command == "-v") {
-            out << "sonorel-doctor " << SONOREL_VERSION << "\n";
-            return 0;
-        }
-        if (command == "check") {
-            out << runCheck(options);
-            return 0;
-        }
-        if (command == "snapshot") {
-            out << runSnapshot(options);
-            return 0;
-        }
+        if (command == "--version" || command == "-v")
+            return printed("sonorel-doctor " SONOREL_VERSION "\n");
+        if (command == "check")
+            return printed(runCheck(options));
+        if (command == "snapshot")
+            return printed(runSnapshot(options));
         if (command == "repair")
             return runRepair(options, out, err);
         if (command == "undo")
             return runUndo(options, out, err);
-        if (command == "plan") {
-            out << runPlan(options);
-            return 0;
-        }
+        if (command == "plan")
+            return printed(runPlan(options));
         throw UsageError("unknown command '" + command.toStdString() + "' (see sonorel-doctor --help)");
     } catch (const UsageError& error) {
         err << "sonorel-doctor: " << error.what() << "\n";

@@ -114,8 +114,8 @@ DiagnosticCheck volumeCheck(const AudioSnapshot& snapshot)
         return row(CheckKind::volume, CheckState::unknown,
                    "This output manages volume externally. Check the speaker or destination app.");
     if (*out->volume > silenceThreshold) {
-        const int percent = int(*out->volume * 100.0f);
-        return row(CheckKind::volume, CheckState::passed, "Output volume is " + std::to_string(percent) + "%.");
+        return row(CheckKind::volume, CheckState::passed,
+                   "Output volume is " + std::to_string(wholePercent(*out->volume)) + "%.");
     }
     return row(CheckKind::volume, CheckState::note, "Volume is at zero. Turn it up when you want to hear sound.",
                offer(out->canSetVolume, RepairAction::unmute));

@@ -55,6 +55,7 @@ AudioSetting setting(const Json& value, const std::string& path)
     };
     auto element = [&] { return number<uint32_t>(required(value, "element", path), join(path, "element")); };
     const auto valuePath = join(path, "value");
+    auto level = [&] { return numberWithin<float>(required(value, "value", path), valuePath, 0, 1); };
     switch (*kind) {
     case 0:
         return AudioSetting::Output{uid};
@@ -63,13 +64,13 @@ AudioSetting setting(const Json& value, const std::string& path)
     case 2:
         return AudioSetting::Alerts{uid};
     case 3:
-        return AudioSetting::Volume{uid, direction(), element(), number<float>(required(value, "value", path), valuePath)};
+        return AudioSetting::Volume{uid, direction(), element(), level()};
     case 4:
         return AudioSetting::Mute{uid, direction(), element(), boolean(required(value, "value", path), valuePath)};
     case 5:
-        return AudioSetting::Balance{uid, number<float>(required(value, "value", path), valuePath)};
+        return AudioSetting::Balance{uid, level()};
     default:
-        return AudioSetting::Rate{uid, number<double>(required(value, "value", path), valuePath)};
+        return AudioSetting::Rate{uid, numberWithin<double>(required(value, "value", path), valuePath, 1, 10'000'000)};
     }
 }
 
@@ -99,7 +100,7 @@ std::string encodeChanges(const std::vector<AudioConfigurationChange>& changes)
 
 std::vector<AudioConfigurationChange> decodeChanges(std::string_view json)
 {
-    const Json document = parse(json, "changes");
+    const Json document = parse(json, "changes", "changes");
     // The whole output of a repair is accepted too.
     if (document.is_object() && document.contains("changes"))
         return list<AudioConfigurationChange>(document["changes"], "changes", change);

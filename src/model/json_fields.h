@@ -24,6 +24,9 @@ namespace json_fields {
 
 using Json = nlohmann::json;
 
+// A bound as a user writes it: 1, 0.5, 10000000.
+std::string rangeText(double bound);
+
 [[noreturn]] inline void fail(const std::string& path, const std::string& problem)
 {
     throw JsonDecodeError(path.empty() ? problem : path + ": " + problem);
@@ -39,18 +42,10 @@ inline std::string indexed(const std::string& path, size_t index)
     return path + "[" + std::to_string(index) + "]";
 }
 
-inline Json parse(std::string_view text, const std::string& what)
-{
-    try {
-        return Json::parse(text);
-    } catch (const Json::parse_error& error) {
-        // nlohmann's text starts with its own "[json.exception.parse_error.101] " tag.
-        std::string detail = error.what();
-        if (auto end = detail.find("] "); end != std::string::npos)
-            detail.erase(0, end + 2);
-        fail(what, "not valid JSON (" + detail + ")");
-    }
-}
+// Parses a whole document. `what` names it in syntax errors; `root` is the
+// path its fields are reported under, so that a number too large for a
+// double is named like every other bad value.
+Json parse(std::string_view text, const std::string& what, const std::string& root);
 
 inline void requireObject(const Json& value, const std::string& path)
 {
@@ -118,6 +113,16 @@ Number number(const Json& value, const std::string& path)
             fail(path, "number out of range");
         return Number(real);
     }
+}
+
+// A number that must lie within [minimum, maximum].
+template <typename Number>
+Number numberWithin(const Json& value, const std::string& path, Number minimum, Number maximum)
+{
+    const Number result = number<Number>(value, path);
+    if (!(result >= minimum && result <= maximum))
+        fail(path, "out of range (" + rangeText(double(minimum)) + " to " + rangeText(double(maximum)) + ")");
+    return result;
 }
 
 template <typename T, typename Decode>

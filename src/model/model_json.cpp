@@ -50,7 +50,7 @@ ActivityEntry decodeActivityEntry(const Json& value, const std::string& path)
 
 ActivityLog decodeActivityLog(std::string_view json)
 {
-    const Json document = parse(json, "activity log");
+    const Json document = parse(json, "activity log", "activity log");
     if (!document.is_array())
         fail("activity log", "expected a list of entries");
     ActivityLog log;
@@ -72,7 +72,7 @@ std::string encodePreferredOutput(const PreferredOutput& output)
 PreferredOutput decodePreferredOutput(std::string_view json)
 {
     const std::string path = "preferred output";
-    const Json document = parse(json, path);
+    const Json document = parse(json, path, path);
     requireObject(document, path);
     PreferredOutput output;
     output.uid = text(required(document, "uid", path), join(path, "uid"));

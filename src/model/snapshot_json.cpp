@@ -1,5 +1,7 @@
 #include "model/model_json.h"
 
+#include <limits>
+
 namespace sonorel {
 
 using namespace json_fields;
@@ -107,6 +109,12 @@ OrderedJson clientJson(const AudioClient& c)
 
 // Decoding: every reader takes the enclosing object and its path.
 
+// What a reading can hold: levels and balance from 0 to 1, rates in hertz
+// from 1 Hz to 10 MHz, channel counts from 0.
+constexpr float levelMin = 0, levelMax = 1;
+constexpr double rateMin = 1, rateMax = 10'000'000;
+constexpr int channelsMax = std::numeric_limits<int>::max();
+
 template <typename T>
 T numberOr(const Json& object, const char* key, const std::string& path, T fallback = {})
 {
@@ -147,17 +155,35 @@ std::vector<T> listOr(const Json& object, const char* key, const std::string& pa
 }
 
 template <typename T>
+std::optional<T> optionalNumberWithin(const Json& object, const char* key, const std::string& path, T minimum,
+                                      T maximum)
+{
+    const Json* value = member(object, key);
+    return value ? std::optional<T>(numberWithin<T>(*value, join(path, key), minimum, maximum)) : std::nullopt;
+}
+
+template <typename T>
 std::vector<T> numbers(const Json& object, const char* key, const std::string& path)
 {
     return listOr<T>(object, key, path, [](const Json& v, const std::string& p) { return number<T>(v, p); });
 }
 
+std::optional<float> optionalLevel(const Json& object, const char* key, const std::string& path)
+{
+    return optionalNumberWithin<float>(object, key, path, levelMin, levelMax);
+}
+
+double rate(const Json& value, const std::string& path)
+{
+    return numberWithin<double>(value, path, rateMin, rateMax);
+}
+
 template <typename T>
-ClosedRange<T> range(const Json& value, const std::string& path)
+ClosedRange<T> range(const Json& value, const std::string& path, T (*bound)(const Json&, const std::string&))
 {
     if (!value.is_array() || value.size() != 2)
         fail(path, "expected a range [min, max]");
-    ClosedRange<T> result{number<T>(value[0], indexed(path, 0)), number<T>(value[1], indexed(path, 1))};
+    ClosedRange<T> result{bound(value[0], indexed(path, 0)), bound(value[1], indexed(path, 1))};
     if (result.lowerBound > result.upperBound)
         fail(path, "range minimum is above its maximum");
     return result;
@@ -182,7 +208,7 @@ AudioChannelState control(const Json& value, const std::string& path)
     requireObject(value, path);
     AudioChannelState c;
     c.element = numberOr<uint32_t>(value, "element", path);
-    c.volume = optionalNumber<float>(value, "volume", path);
+    c.volume = optionalLevel(value, "volume", path);
     c.isMuted = optionalFlag(value, "isMuted", path);
     c.canSetVolume = flag(value, "canSetVolume", path);
     c.canSetMute = flag(value, "canSetMute", path);
@@ -198,7 +224,8 @@ AudioStreamFormat format(const Json& value, const std::string& path)
     if (!direction)
         fail(directionPath, "expected \"input\" or \"output\"");
     f.direction = *direction;
-    f.sampleRate = numberOr<double>(value, "sampleRate", path);
+    if (const Json* sampleRate = member(value, "sampleRate"))
+        f.sampleRate = rate(*sampleRate, join(path, "sampleRate"));
     f.bitDepth = numberOr<uint32_t>(value, "bitDepth", path);
     f.channels = numberOr<uint32_t>(value, "channels", path);
     f.isFloat = flag(value, "isFloat", path);
@@ -227,14 +254,16 @@ AudioDevice device(const Json& value, const std::string& path)
     d.uid = textOr(value, "uid", path);
     d.name = textOr(value, "name", path);
     d.transport = transport(value, path);
-    d.inputChannels = numberOr<int>(value, "inputChannels", path);
-    d.outputChannels = numberOr<int>(value, "outputChannels", path);
+    d.inputChannels = optionalNumberWithin(value, "inputChannels", path, 0, channelsMax).value_or(0);
+    d.outputChannels = optionalNumberWithin(value, "outputChannels", path, 0, channelsMax).value_or(0);
     d.isAlive = flag(value, "isAlive", path);
     d.isRunningInput = flag(value, "isRunningInput", path);
-    d.sampleRate = optionalNumber<double>(value, "sampleRate", path);
-    d.availableRates = listOr<ClosedRange<double>>(value, "availableRates", path, range<double>);
-    d.memberRates = numbers<double>(value, "memberRates", path);
-    d.volume = optionalNumber<float>(value, "volume", path);
+    d.sampleRate = optionalNumberWithin(value, "sampleRate", path, rateMin, rateMax);
+    d.availableRates = listOr<ClosedRange<double>>(value, "availableRates", path, [](const Json& v, const std::string& p) {
+        return range<double>(v, p, rate);
+    });
+    d.memberRates = listOr<double>(value, "memberRates", path, rate);
+    d.volume = optionalLevel(value, "volume", path);
     d.isMuted = optionalFlag(value, "isMuted", path);
     d.canSetVolume = flag(value, "canSetVolume", path);
     d.canSetMute = flag(value, "canSetMute", path);
@@ -242,11 +271,11 @@ AudioDevice device(const Json& value, const std::string& path)
     d.inputControls = listOr<AudioChannelState>(value, "inputControls", path, control);
     d.outputControls = listOr<AudioChannelState>(value, "outputControls", path, control);
     d.stereoChannels = numbers<uint32_t>(value, "stereoChannels", path);
-    d.balance = optionalNumber<float>(value, "balance", path);
+    d.balance = optionalLevel(value, "balance", path);
     d.canSetBalance = flag(value, "canSetBalance", path);
     d.bufferFrames = optionalNumber<uint32_t>(value, "bufferFrames", path);
     if (const Json* bufferRange = member(value, "bufferRange"))
-        d.bufferRange = range<uint32_t>(*bufferRange, join(path, "bufferRange"));
+        d.bufferRange = range<uint32_t>(*bufferRange, join(path, "bufferRange"), number<uint32_t>);
     d.latencyFrames = optionalNumber<uint32_t>(value, "latencyFrames", path);
     d.safetyOffsetFrames = optionalNumber<uint32_t>(value, "safetyOffsetFrames", path);
     d.exclusiveOwnerPID = optionalNumber<ProcessID>(value, "exclusiveOwnerPID", path);
@@ -295,7 +324,7 @@ std::string encodeSnapshot(const AudioSnapshot& s)
 AudioSnapshot decodeSnapshot(std::string_view json)
 {
     const std::string path = "snapshot";
-    const Json document = parse(json, path);
+    const Json document = parse(json, path, "");
     requireObject(document, path);
     // Field paths below are relative to the document, as a user reads the file.
     const std::string top;

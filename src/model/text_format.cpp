@@ -1,5 +1,7 @@
 #include "model/text_format.h"
 
+#include <cmath>
+
 #include <cstdio>
 
 namespace sonorel {
@@ -14,6 +16,13 @@ std::string kilohertzNumber(double hertz)
 std::string kilohertzText(double hertz)
 {
     return kilohertzNumber(hertz) + " kHz";
+}
+
+int wholePercent(float level)
+{
+    if (!(level > 0))
+        return 0;
+    return level >= 1 ? 100 : int(std::lround(double(level) * 100));
 }
 
 }  // namespace sonorel

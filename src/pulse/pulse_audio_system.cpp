@@ -229,6 +229,8 @@ AudioSnapshot PulseAudioSystem::snapshot()
     }
 
     m_devices.clear();
+    const std::string alertSink =
+        alertSinkOf(reading->alertEntry, reading->devices, reading->server.defaultSink, m_isPipeWire);
     for (const auto& record : reading->devices) {
         AudioDevice device = toAudioDevice(record, !record.isSink && runningSources.count(record.index));
         const auto card = intProperty(record.properties, "alsa.card");
@@ -240,16 +242,14 @@ AudioSnapshot PulseAudioSystem::snapshot()
             snapshot.outputID = device.id;
         if (record.name == reading->server.defaultSource)
             snapshot.inputID = device.id;
-        m_devices[record.name] = record;
+        if (record.isSink && record.name == alertSink)
+            snapshot.systemOutputID = device.id;
+        // Looked up by uid; written to by the server's own name.
+        m_devices[device.uid] = record;
         snapshot.devices.push_back(std::move(device));
     }
 
     m_alertEntry = reading->alertEntry;
-    const std::string alertSink =
-        m_alertEntry && !m_alertEntry->device.empty() ? m_alertEntry->device : reading->server.defaultSink;
-    for (const auto& device : snapshot.devices)
-        if (device.uid == alertSink && device.outputChannels > 0)
-            snapshot.systemOutputID = device.id;
     // pipewire-pulse accepts a new alert device but never routes by it.
     snapshot.canSetSystemOutput = reading->streamRestoreRead && !m_isPipeWire;
 

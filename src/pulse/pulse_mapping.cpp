@@ -91,7 +91,58 @@ std::optional<int> number(const std::string& text)
     return value;
 }
 
+// The length of the valid UTF-8 sequence at the start of `bytes`, or 0.
+size_t validSequenceLength(std::string_view bytes)
+{
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;  // no overlong forms
+        if (lead == 0xED)
+            high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    return length;
+}
+
 }  // namespace
+
+std::string validUtf8(std::string_view bytes)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    while (!bytes.empty()) {
+        const size_t length = validSequenceLength(bytes);
+        if (length == 0) {
+            text += "\xEF\xBF\xBD";
+            bytes.remove_prefix(1);
+            continue;
+        }
+        text.append(bytes.substr(0, length));
+        bytes.remove_prefix(length);
+    }
+    return text;
+}
 
 AudioObjectID deviceID(bool isSink, uint32_t index)
 {
@@ -176,8 +227,8 @@ AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput)
 {
     AudioDevice d;
     d.id = deviceID(record.isSink, record.index);
-    d.uid = record.name;
-    d.name = record.description.empty() ? record.name : record.description;
+    d.uid = validUtf8(record.name);
+    d.name = validUtf8(record.description.empty() ? record.name : record.description);
     d.transport = transportOf(record);
     const int channels = int(record.channelPositions.size());
     (record.isSink ? d.outputChannels : d.inputChannels) = channels;
@@ -222,6 +273,16 @@ AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput)
     return d;
 }
 
+std::string alertSinkOf(const std::optional<AlertEntry>& entry, const std::vector<DeviceRecord>& devices,
+                        const std::string& defaultSink, bool isPipeWire)
+{
+    if (isPipeWire || !entry || entry->device.empty())
+        return defaultSink;
+    const bool exists = std::any_of(devices.begin(), devices.end(),
+                                    [&](const DeviceRecord& d) { return d.isSink && d.name == entry->device; });
+    return exists ? entry->device : defaultSink;
+}
+
 std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex)
 {
     std::map<uint32_t, AudioClient> byClient;
@@ -240,10 +301,10 @@ std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uin
             order.push_back(key);
             client.id = clientID(key);
             client.pid = *pid;
-            const std::string binary = property(stream.properties, PA_PROP_APPLICATION_PROCESS_BINARY);
-            const std::string name = property(stream.properties, PA_PROP_APPLICATION_NAME);
+            const std::string binary = validUtf8(property(stream.properties, PA_PROP_APPLICATION_PROCESS_BINARY));
+            const std::string name = validUtf8(property(stream.properties, PA_PROP_APPLICATION_NAME));
             client.name = !name.empty() ? name : !binary.empty() ? binary : "Process " + std::to_string(*pid);
-            const std::string applicationID = property(stream.properties, PA_PROP_APPLICATION_ID);
+            const std::string applicationID = validUtf8(property(stream.properties, PA_PROP_APPLICATION_ID));
             if (!applicationID.empty())
                 client.bundleID = applicationID;
             else if (!binary.empty())

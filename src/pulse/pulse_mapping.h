@@ -18,6 +18,10 @@ AudioObjectID clientID(uint32_t clientIndex);
 
 AudioTransport transportOf(const DeviceRecord& device);
 
+// Text as the server sent it, made valid UTF-8: PipeWire passes a device's
+// bytes through unchanged. Each byte that starts no valid sequence becomes U+FFFD.
+std::string validUtf8(std::string_view bytes);
+
 // A whole-number property such as "alsa.card"; absent when missing or not a number.
 std::optional<int> intProperty(const Properties& properties, const std::string& key);
 
@@ -35,6 +39,11 @@ std::optional<std::vector<uint32_t>> volumesWithBalance(const std::vector<int>& 
 // What the model knows about one device; `runningInput` tells whether some
 // recording stream is running on it.
 AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput);
+
+// The sink alerts play on. PulseAudio plays them on the saved entry's sink
+// while it exists, else on the default; pipewire-pulse never routes by that entry.
+std::string alertSinkOf(const std::optional<AlertEntry>& entry, const std::vector<DeviceRecord>& devices,
+                        const std::string& defaultSink, bool isPipeWire);
 
 // One client per application: pid, name, bundle id and the devices its
 // streams use. Streams of `ownClientIndex` (our own) do not count.

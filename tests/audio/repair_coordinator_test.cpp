@@ -171,7 +171,8 @@ TEST_F(repair_coordinator_undo, refuses_before_any_write_when_it_cannot_be_done_
     };
     const std::vector<Case> cases{
         {"nothing to undo", [](AudioSnapshot&) {}, {}, sentence::unsupported},
-        {"the reading fails", [](AudioSnapshot& s) { s.readError = unreadable; }, repaired, sentence::settingsChanged},
+        {"the reading fails: its own words, not an edit to look for", [](AudioSnapshot& s) { s.readError = unreadable; },
+         repaired, unreadable},
         {"the user moved a volume the repair raised", [](AudioSnapshot& s) { s.devices[1].volume = 0.4f; },
          repaired, sentence::settingsChanged},
         {"the output to restore is unplugged", [](AudioSnapshot& s) { s.devices[0].isAlive = false; }, repaired,

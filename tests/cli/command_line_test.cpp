@@ -89,6 +89,20 @@ TEST_F(command_line, bad_files_are_one_clear_line_and_status_2)
                    "isBluetooth: missing");
 }
 
+TEST_F(command_line, endless_or_huge_input_is_refused_before_it_is_read_whole)
+{
+    expectRejected({"check", "--snapshot", "/dev/zero"}, "/dev/zero: too large (over 8 MiB)");
+    expectRejected({"undo", "--changes", write("huge.json", std::string(8 * 1024 * 1024 + 1, ' '))}, "too large");
+}
+
+TEST_F(command_line, output_that_does_not_arrive_is_a_failure_said_on_stderr)
+{
+    std::ostream lost(nullptr);  // every write fails, as on a full disk or a closed stdout
+    std::ostringstream err;
+    EXPECT_EQ(runCommandLine({"check", "--snapshot", example("healthy-laptop.json")}, lost, err), 1);
+    EXPECT_EQ(err.str().rfind("sonorel-doctor: cannot write to standard output", 0), 0u) << err.str();
+}
+
 TEST_F(command_line, bad_arguments_are_one_clear_line_and_status_2)
 {
     expectRejected({"frobnicate"}, "unknown command 'frobnicate'");

@@ -109,9 +109,11 @@ TEST(volume_check, a_level_at_or_below_one_thousandth_is_zero_and_unmute_is_offe
          "This output manages volume externally. Check the speaker or destination app."},
         {speakers([](auto& d) { d.volume = 0.001f; }), note, zero, unmute},
         {speakers([](auto& d) { d.volume = 0.001f; d.canSetVolume = false; }), note, zero},
-        // Just above the threshold is audible; the percentage is truncated, not rounded.
+        // Just above the threshold is audible, though it shows as 0 %.
         {speakers([](auto& d) { d.volume = 0.0011f; }), passed, "Output volume is 0%."},
-        {speakers([](auto& d) { d.volume = 0.456f; }), passed, "Output volume is 45%."},
+        // The nearest whole percent, as mixers show it: PulseAudio's 80 % step is 52428/65536.
+        {speakers([](auto& d) { d.volume = 0.456f; }), passed, "Output volume is 46%."},
+        {speakers([](auto& d) { d.volume = 52428.0f / 65536.0f; }), passed, "Output volume is 80%."},
     });
 }
 

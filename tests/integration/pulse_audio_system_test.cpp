@@ -110,16 +110,23 @@ TEST_F(pulse_audio_system, writes_levels_mutes_balance_and_defaults_that_read_ba
     EXPECT_NEAR(deviceNamed(audio.snapshot(), headphones).balance.value(), 0.5, 0.005);
 }
 
-TEST_F(pulse_audio_system, the_alert_output_follows_stream_restore_where_the_server_honours_it)
+TEST_F(pulse_audio_system, the_alert_output_follows_stream_restore_while_its_sink_exists)
 {
     if (rig.isPipeWire()) {
         EXPECT_EQ(errorOf(AudioSetting::Alerts{hdmi}), AudioRepairError::unsupported());
+        EXPECT_EQ(audio.snapshot().systemOutputDevice()->uid, speakers);
         return;
     }
     audio.apply(AudioSetting::Alerts{hdmi});
-    const AudioSnapshot s = audio.snapshot();
+    AudioSnapshot s = audio.snapshot();
     EXPECT_EQ(s.systemOutputDevice()->uid, hdmi);
     EXPECT_EQ(s.outputDevice()->uid, speakers);
+    // The entry still names the removed sink; the server plays alerts on the default.
+    rig.removeDevice(hdmi);
+    s = audio.snapshot();
+    ASSERT_FALSE(s.deviceWithUID(hdmi));
+    ASSERT_TRUE(s.systemOutputDevice());
+    EXPECT_EQ(s.systemOutputDevice()->uid, speakers);
 }
 
 TEST_F(pulse_audio_system, refuses_what_the_device_cannot_do)

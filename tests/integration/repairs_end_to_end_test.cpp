@@ -1,11 +1,14 @@
 #include "audio/audio_repair_error.h"
 #include "audio/repair_coordinator.h"
 #include "audio/run_task.h"
+#include "model/model_json.h"
 #include "pulse/pulse_audio_system.h"
 #include "support/audio_rig.h"
 #include "support/scripted_audio_system.h"
 
 #include <QCoro/QCoroTimer>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +78,29 @@ TEST_F(repairs_end_to_end, unmute_raises_a_silent_output_and_undo_puts_it_back)
     EXPECT_NEAR(out->volume.value(), 0.25, 0.001);
     undoAndExpect({AudioSetting::Mute{speakers, AudioDirection::output, 0, true},
                    AudioSetting::Volume{speakers, AudioDirection::output, 0, 0.0f}});
+}
+
+// `repair > /dev/full`: the sink is unmuted, so the record undo needs must still reach the user.
+TEST_F(repairs_end_to_end, a_repair_whose_output_is_lost_puts_its_undo_record_on_stderr)
+{
+    change({"set-sink-mute", QString::fromStdString(speakers), "1"},
+           AudioSetting::Mute{speakers, AudioDirection::output, 0, true});
+    const QTemporaryDir dir;
+    const QString record = dir.filePath("record.txt");
+    const std::string status = rig.run(
+        "sh", {"-c", "\"$0\" repair unmute 2>\"$1\" >/dev/full; echo $?", SONOREL_DOCTOR_PATH, record});
+    EXPECT_EQ(status, "1\n");
+    QFile file(record);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::string stderrText = file.readAll().toStdString();
+    EXPECT_EQ(stderrText.rfind("sonorel-doctor: cannot write to standard output: No space left on device\n", 0), 0u)
+        << stderrText;
+    const auto json = stderrText.find('{');
+    ASSERT_NE(json, std::string::npos) << stderrText;
+    const auto changes = decodeChanges(stderrText.substr(json));
+    ASSERT_FALSE(changes.empty());
+    coordinator.undo(changes);
+    EXPECT_TRUE(audio.snapshot().confirms(AudioSetting::Mute{speakers, AudioDirection::output, 0, true}));
 }
 
 TEST_F(repairs_end_to_end, restore_output_selects_the_preferred_output_and_undo_returns)

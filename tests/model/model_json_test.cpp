@@ -104,6 +104,7 @@ TEST(activity_log_json, undecodable_data_is_an_error_that_names_the_field)
               "activity log[0].date: expected a number");
     EXPECT_EQ(decodeError(decodeActivityLog, entry(uuid, "0", R"("warning")")), "activity log[0].kind: unknown kind");
     EXPECT_EQ(decodeError(decodeActivityLog, R"({"entries": []})"), "activity log: expected a list of entries");
+    EXPECT_EQ(decodeError(decodeActivityLog, entry(uuid, "1e309", repair)), "activity log[0].date: number out of range");
     const auto truncated = decodeError(decodeActivityLog, entry(uuid, "0", repair).substr(0, 40));
     EXPECT_TRUE(truncated.starts_with("activity log: not valid JSON (")) << truncated;
 }
@@ -114,6 +115,8 @@ TEST(preferred_output_json, is_an_object_of_uid_name_and_bluetooth_flag)
     EXPECT_EQ(json::parse(encodePreferredOutput(headphones)),
               json::parse(R"({"uid": "uid-Buds", "name": "Buds", "isBluetooth": true})"));
     EXPECT_EQ(decodePreferredOutput(encodePreferredOutput(headphones)), headphones);
+    EXPECT_EQ(decodeError(decodePreferredOutput, R"({"uid": "a", "name": 1e309})"),
+              "preferred output.name: number out of range");
 }
 
 TEST(snapshot_json, round_trips_unchanged_with_iso_dates_labels_ranges_short_floats_and_no_absent_values)
@@ -155,6 +158,23 @@ TEST(snapshot_json, undecodable_data_is_an_error_that_names_the_field)
         {R"("clients": [{"bundleID": 7}])", "clients[0].bundleID: expected text"},
         {R"("overloadDates": ["2026-12-06 16:26:07"])",
          "overloadDates[0]: expected an ISO 8601 date such as 2026-12-06T16:26:07Z"},
+        // Numbers beyond a double are named like any other bad value, wherever they sit.
+        {R"("devices": [{}, {"outputControls": [{}, {"volume": 1e309}]}])",
+         "devices[1].outputControls[1].volume: number out of range"},
+        {R"("outputID": -1e400)", "outputID: number out of range"},
+        // Values with a defined range stay in it.
+        {R"("devices": [{"volume": 3e38}])", "devices[0].volume: out of range (0 to 1)"},
+        {R"("devices": [{"volume": -5}])", "devices[0].volume: out of range (0 to 1)"},
+        {R"("devices": [{"balance": 5}])", "devices[0].balance: out of range (0 to 1)"},
+        {R"("devices": [{"inputControls": [{"volume": 1.5}]}])", "devices[0].inputControls[0].volume: out of range (0 to 1)"},
+        {R"("devices": [{"sampleRate": 0}])", "devices[0].sampleRate: out of range (1 to 10000000)"},
+        {R"("devices": [{"availableRates": [[8000, 1e12]]}])",
+         "devices[0].availableRates[0][1]: out of range (1 to 10000000)"},
+        {R"("devices": [{"formats": [{"direction": "output", "sampleRate": -48000}]}])",
+         "devices[0].formats[0].sampleRate: out of range (1 to 10000000)"},
+        {R"("devices": [{"outputChannels": -2}])", "devices[0].outputChannels: out of range (0 to 2147483647)"},
+        {R"("devices": [{"bufferFrames": 5e9}])", "devices[0].bufferFrames: number out of range"},
+        {R"("devices": [{"outputControls": [{"element": -1}]}])", "devices[0].outputControls[0].element: number out of range"},
     };
     for (const auto& [fields, error] : rows)
         EXPECT_EQ(decodeError(decodeSnapshot, R"({"capturedAt": "2026-12-06T16:26:07Z", )" + fields + "}"), error);
@@ -204,4 +224,10 @@ TEST(changes_json, a_change_that_cannot_be_undone_safely_is_an_error_that_names_
               "changes[0]: before and after name different settings");
     EXPECT_EQ(error(R"([{"before": {"kind": "mute", "uid": "a", "element": 0, "value": true}, "after": {"kind": "mute", "uid": "a", "direction": "output", "element": 0, "value": false}}])"),
               "changes[0].before.direction: missing");
+    EXPECT_EQ(error(R"([{"before": {"kind": "balance", "uid": "a", "value": 0.5}, "after": {"kind": "balance", "uid": "a", "value": 2}}])"),
+              "changes[0].after.value: out of range (0 to 1)");
+    EXPECT_EQ(error(R"([{"before": {"kind": "rate", "uid": "a", "value": 1e999}, "after": {"kind": "rate", "uid": "a", "value": 48000}}])"),
+              "changes[0].before.value: number out of range");
+    EXPECT_EQ(error(R"({"message": "done", "changes": [{"before": {"kind": "rate", "uid": "a", "value": 0}, "after": {"kind": "rate", "uid": "a", "value": 48000}}]})"),
+              "changes[0].before.value: out of range (1 to 10000000)");
 }

@@ -1,3 +1,4 @@
+#include "pulse/pulse_internal.h"
 #include "pulse/pulse_mapping.h"
 
 #include <gtest/gtest.h>
@@ -307,4 +308,51 @@ TEST_F(exclusive_owner, another_process_on_any_substream_is_the_owner_of_that_di
     closed("pcm0c");
     EXPECT_EQ(owner(), 4242);
     EXPECT_EQ(owner(false), -1);
+}
+
+TEST(pulse_mapping, server_text_becomes_valid_utf8_in_device_and_client_names)
+{
+    EXPECT_EQ(validUtf8("Casque \xC3\xA9 \xF0\x9F\x8E\xA7"), "Casque \xC3\xA9 \xF0\x9F\x8E\xA7");
+    const std::string replacement = "\xEF\xBF\xBD";
+    // Stray bytes, a truncated sequence, an overlong form, a surrogate and a code point above U+10FFFF.
+    EXPECT_EQ(validUtf8("a\xFF\xFE" "b"), "a" + replacement + replacement + "b");
+    EXPECT_EQ(validUtf8("\xE2\x82"), replacement + replacement);
+    EXPECT_EQ(validUtf8("\xC0\xAF"), replacement + replacement);
+    EXPECT_EQ(validUtf8("\xED\xA0\x80"), replacement + replacement + replacement);
+    EXPECT_EQ(validUtf8("\xF4\x90\x80\x80"), replacement + replacement + replacement + replacement);
+
+    DeviceRecord r = device({});
+    r.name = "sink\xFF";
+    r.description = "Speakers \xFE";
+    const AudioDevice d = toAudioDevice(r, false);
+    EXPECT_EQ(d.uid, "sink" + replacement);
+    EXPECT_EQ(d.name, "Speakers " + replacement);
+    const auto clients = clientsOf({stream(4, false, 0, {{"application.process.id", "7"}, {"application.name", "Pl\xE9yer"}})},
+                                   PA_INVALID_INDEX);
+    ASSERT_EQ(clients.size(), 1u);
+    EXPECT_EQ(clients[0].name, "Pl" + replacement + "yer");
+}
+
+TEST(pulse_mapping, a_write_refused_for_an_entity_the_server_no_longer_has_is_a_device_gone)
+{
+    // The device went away between the write's lookup and the write itself.
+    EXPECT_EQ(commandRefusal(PA_ERR_NOENTITY), AudioRepairError::deviceGone());
+    EXPECT_EQ(commandRefusal(PA_ERR_ACCESS).description(),
+              "The audio service rejected the change (1). The device may have disconnected or be controlled by another "
+              "app.");
+}
+
+TEST(pulse_mapping, alerts_play_on_the_saved_sink_while_it_exists_and_never_by_the_entry_on_pipewire)
+{
+    DeviceRecord speakers = device({}), hdmi = device({}), mic = device({});
+    speakers.name = "speakers";
+    hdmi.name = "hdmi";
+    mic.name = "mic";
+    mic.isSink = false;
+    const AlertEntry onHdmi{"hdmi", {}, {}, false}, onMic{"mic", {}, {}, false};
+    EXPECT_EQ(alertSinkOf(onHdmi, {speakers, hdmi}, "speakers", false), "hdmi");
+    EXPECT_EQ(alertSinkOf(onHdmi, {speakers}, "speakers", false), "speakers");
+    EXPECT_EQ(alertSinkOf(onMic, {speakers, mic}, "speakers", false), "speakers");
+    EXPECT_EQ(alertSinkOf(std::nullopt, {speakers, hdmi}, "speakers", false), "speakers");
+    EXPECT_EQ(alertSinkOf(onHdmi, {speakers, hdmi}, "speakers", true), "speakers");
 }
