@@ -91,10 +91,13 @@ std::optional<std::string> pipeWireRemoteFor(const std::optional<std::string>& p
     const std::string_view suffix = "/pulse/native";
     if (!pulseServer)
         return std::nullopt;
-    const std::string_view address = *pulseServer;
-    if (!address.starts_with(prefix) || !address.ends_with(suffix) || address.size() <= prefix.size() + suffix.size())
+    std::string_view address = *pulseServer;
+    // libpulse names the sockets it finds by itself without the prefix.
+    if (address.starts_with(prefix))
+        address.remove_prefix(prefix.size());
+    if (!address.ends_with(suffix) || address.size() <= suffix.size())
         return std::nullopt;
-    const std::string_view dir = address.substr(prefix.size(), address.size() - prefix.size() - suffix.size());
+    const std::string_view dir = address.substr(0, address.size() - suffix.size());
     if (!dir.starts_with('/'))
         return std::nullopt;
     return std::string(dir) + "/pipewire-0";

@@ -45,10 +45,15 @@ void applyGraphClock(AudioDevice& device, const GraphClock& clock);
 // the device reports unforced. Absent when the graph cannot run at it.
 std::optional<uint32_t> forceRateFor(double rate, const GraphClock& clock, std::optional<uint32_t> unforcedRate);
 
-// PipeWire's socket beside the pulse socket "unix:<dir>/pulse/native" (the
+// PipeWire's socket beside the pulse socket "[unix:]<dir>/pulse/native" (the
 // rig and a user session keep both in one runtime directory); absent for any
 // other address, leaving the choice to libpipewire (PIPEWIRE_REMOTE,
-// XDG_RUNTIME_DIR).
+// XDG_RUNTIME_DIR). Either way the bridge proves it reached the same server.
 std::optional<std::string> pipeWireRemoteFor(const std::optional<std::string>& pulseServer);
+
+// The property our pulse connection carries, which the bridge looks for
+// among PipeWire's clients to prove that both talk to one server.
+inline constexpr const char* connectionTagKey = "sonorel.connection.tag";
+inline constexpr const char* clientName = "Sonorel Doctor";
 
 }  // namespace sonorel::pulse

@@ -32,6 +32,11 @@ void addMetadataListener(pw_metadata* metadata, spa_hook* hook, const pw_metadat
     pw_metadata_add_listener(metadata, hook, events, data);
 }
 
+void addClientListener(pw_client* client, spa_hook* hook, const pw_client_events* events, void* data)
+{
+    pw_client_add_listener(client, hook, events, data);
+}
+
 int syncCore(pw_core* core)
 {
     return pw_core_sync(core, PW_ID_CORE, 0);
@@ -53,6 +58,11 @@ int setMetadataProperty(pw_metadata* metadata, const char* key, const char* type
 namespace sonorel {
 
 using namespace pulse;
+
+struct PipeWireBridge::ClientProbe {
+    pw_proxy* proxy = nullptr;
+    spa_hook hook{};
+};
 
 struct PipeWireBridge::Hooks {
     spa_hook core{};
@@ -104,6 +114,16 @@ const pw_metadata_events settingsEvents = [] {
     events.property = [](void* self, uint32_t subject, const char* key, const char*, const char* value) {
         bridge(self)->settingChanged(subject, key, value);
         return 0;
+    };
+    return events;
+}();
+
+const pw_client_events clientEvents = [] {
+    pw_client_events events{};
+    events.version = PW_VERSION_CLIENT_EVENTS;
+    events.info = [](void* self, const pw_client_info* info) {
+        if (info && info->props)
+            bridge(self)->clientProperties(info->props);
     };
     return events;
 }();
@@ -188,9 +208,10 @@ std::vector<ProfiledCycle> cyclesOf(const spa_pod* pod)
 
 }  // namespace
 
-PipeWireBridge::PipeWireBridge(std::optional<std::string> remote, std::chrono::milliseconds timeout,
-                               std::function<void(const Overload&)> onOverload)
-    : m_remote(std::move(remote)), m_timeout(timeout), m_onOverload(std::move(onOverload)),
+PipeWireBridge::PipeWireBridge(std::optional<std::string> remote, std::string connectionTag,
+                               std::chrono::milliseconds timeout, std::function<void(const Overload&)> onOverload)
+    : m_remote(std::move(remote)), m_connectionTag(std::move(connectionTag)), m_timeout(timeout),
+      m_onOverload(std::move(onOverload)),
       m_hooks(std::make_unique<Hooks>())
 {
     // Safe to call more than once; never undone, as pw_deinit is not counted.
@@ -244,6 +265,7 @@ bool PipeWireBridge::ensureConnected(Deadline deadline)
 void PipeWireBridge::disconnect()
 {
     releaseProfiler();
+    releaseProbes();
     if (m_settings) {
         removeHook(m_hooks->settings);
         pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_settings));
@@ -298,7 +320,7 @@ std::optional<GraphClock> PipeWireBridge::clock()
     // A connection that broke since the last call is only noticed now: one fresh try.
     if (!answered && m_broken)
         answered = ensureConnected(deadline) && roundTrip(deadline);
-    if (!answered || !m_settings)
+    if (!answered || !m_settings || !m_sameServer)
         return std::nullopt;
     return graphClockOf(m_settingValues);
 }
@@ -312,7 +334,7 @@ int PipeWireBridge::forceRate(uint32_t rate)
     // The caller has just read the clock: no round trip before the write.
     if (!ensureConnected(deadline))
         return -EPIPE;
-    if (!m_settings)
+    if (!m_settings || !m_sameServer)
         return -ENOTSUP;
     const std::string value = std::to_string(rate);
     setMetadataProperty(m_settings, "clock.force-rate", "Spa:Int", value.c_str());
@@ -334,7 +356,7 @@ void PipeWireBridge::watch(const std::string& sink)
     m_watching = true;
     if (!ensureConnected(deadline))
         return;
-    if (!m_profiler && m_profilerID) {
+    if (!m_profiler && m_profilerID && m_sameServer) {
         bindProfiler();
         roundTrip(deadline);
     }
@@ -402,9 +424,46 @@ void PipeWireBridge::globalAdded(uint32_t id, const char* type, const spa_dict* 
         m_bound = true;
     } else if (kind == PW_TYPE_INTERFACE_Profiler && !m_profilerID) {
         m_profilerID = id;
-        if (m_watching)
+        if (m_watching && m_sameServer)
             bindProfiler();
+    } else if (kind == PW_TYPE_INTERFACE_Client && !m_sameServer && props) {
+        // Only clients that call themselves by our name can be our pulse connection.
+        const char* name = spa_dict_lookup(props, PW_KEY_APP_NAME);
+        if (name && std::string_view(name) == clientName)
+            probeClient(id, type);
     }
+}
+
+void PipeWireBridge::probeClient(uint32_t id, const char* type)
+{
+    auto probe = std::make_unique<ClientProbe>();
+    probe->proxy = static_cast<pw_proxy*>(pw_registry_bind(m_registry, id, type, PW_VERSION_CLIENT, 0));
+    if (!probe->proxy)
+        return;
+    addClientListener(reinterpret_cast<pw_client*>(probe->proxy), &probe->hook, &clientEvents, this);
+    m_probes.push_back(std::move(probe));
+    m_bound = true;
+}
+
+void PipeWireBridge::releaseProbes()
+{
+    for (auto& probe : m_probes) {
+        removeHook(probe->hook);
+        pw_proxy_destroy(probe->proxy);
+    }
+    m_probes.clear();
+    m_sameServer = false;
+}
+
+void PipeWireBridge::clientProperties(const spa_dict* props)
+{
+    const char* tag = spa_dict_lookup(props, connectionTagKey);
+    if (!tag || m_connectionTag != tag || m_sameServer)
+        return;
+    m_sameServer = true;
+    // Found while profiling was wanted: start now.
+    if (m_watching && !m_profiler && m_profilerID)
+        bindProfiler();
 }
 
 void PipeWireBridge::globalRemoved(uint32_t id)
@@ -435,7 +494,7 @@ void PipeWireBridge::settingChanged(uint32_t subject, const char* key, const cha
 
 void PipeWireBridge::profiled(const spa_pod* pod)
 {
-    if (!m_watching)
+    if (!m_watching || !m_sameServer)
         return;
     const auto driver = m_detector.inspect(cyclesOf(pod), m_sink);
     // One hand-off at a time: reports that come while the main thread is

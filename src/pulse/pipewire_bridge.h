@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct pw_thread_loop;
 struct pw_context;
@@ -29,6 +30,10 @@ namespace sonorel {
 // context and core, connected on demand. Public members run on the Qt main
 // thread and wait for PipeWire at most `timeout`; a PipeWire that is gone or
 // frozen gives no clock and no overloads, never a hang.
+//
+// Nothing is read or written until the bridge has found, among PipeWire's
+// clients, our pulse connection by its tag: a PipeWire other than the one
+// the pulse side reads is never touched.
 class PipeWireBridge final : public QObject {
 public:
     struct Overload {
@@ -38,19 +43,21 @@ public:
 
     // `remote` is the socket path; absent: libpipewire's default.
     // `onOverload` runs on the main thread.
-    PipeWireBridge(std::optional<std::string> remote, std::chrono::milliseconds timeout,
+    // `connectionTag` is the value of pulse::connectionTagKey on our pulse connection.
+    PipeWireBridge(std::optional<std::string> remote, std::string connectionTag, std::chrono::milliseconds timeout,
                    std::function<void(const Overload&)> onOverload);
     ~PipeWireBridge() override;
     PipeWireBridge(const PipeWireBridge&) = delete;
     PipeWireBridge& operator=(const PipeWireBridge&) = delete;
 
     // The clock settings as of one round trip; absent when PipeWire does not
-    // answer or has no settings metadata.
+    // answer, has no settings metadata or is not the pulse side's server.
     std::optional<pulse::GraphClock> clock();
     // Writes clock.force-rate (0 lifts the force) and waits for PipeWire to
     // echo it: 0 when it did, else a negative errno (-EPIPE when not
     // connected, -ETIMEDOUT, -ENOTSUP without settings metadata, -EIO when
-    // the value did not take). Meant right after `clock()`.
+    // the value did not take, -ENOTSUP as well when this is not the pulse
+    // side's server). Meant right after `clock()`.
     int forceRate(uint32_t rate);
     // Profiles the graph and reports overloads of the driver behind `sink`
     // (a node name). Calling again only changes the sink.
@@ -65,10 +72,12 @@ public:
     void globalRemoved(uint32_t id);
     void settingChanged(uint32_t subject, const char* key, const char* value);
     void profiled(const spa_pod* pod);
+    void clientProperties(const spa_dict* props);
 
 private:
     class Lock;
     struct Hooks;
+    struct ClientProbe;
     using Deadline = std::chrono::steady_clock::time_point;
 
     bool ensureConnected(Deadline deadline);
@@ -76,8 +85,11 @@ private:
     bool roundTrip(Deadline deadline);
     void bindProfiler();
     void releaseProfiler();
+    void probeClient(uint32_t id, const char* type);
+    void releaseProbes();
 
     std::optional<std::string> m_remote;
+    std::string m_connectionTag;
     std::chrono::milliseconds m_timeout;
     std::function<void(const Overload&)> m_onOverload;
 
@@ -89,6 +101,9 @@ private:
     pw_metadata* m_settings = nullptr;
     pw_proxy* m_profiler = nullptr;
     std::unique_ptr<Hooks> m_hooks;
+    // Clients that may be our pulse connection, bound to read their properties.
+    std::vector<std::unique_ptr<ClientProbe>> m_probes;
+    bool m_sameServer = false;
     bool m_broken = false;
     int m_doneSeq = -1;
     bool m_bound = false;  // a bind went out since the last round trip

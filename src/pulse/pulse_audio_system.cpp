@@ -12,6 +12,8 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <cstdio>
+#include <random>
 #include <set>
 
 namespace sonorel {
@@ -29,12 +31,26 @@ void onSubscribed(pa_context* context, int success, void*)
                             << pa_strerror(pa_context_errno(context));
 }
 
+// A value no other connection carries, so the PipeWire bridge can find ours.
+std::string newConnectionTag()
+{
+    std::random_device random;
+    std::string tag;
+    for (int i = 0; i < 4; ++i) {
+        char word[9];
+        std::snprintf(word, sizeof word, "%08x", unsigned(random()));
+        tag += word;
+    }
+    return tag;
+}
+
 constexpr auto changeCoalescing = std::chrono::milliseconds{100};
 constexpr auto reconnectInterval = std::chrono::seconds{1};
 
 }  // namespace
 
-PulseAudioSystem::PulseAudioSystem(Options options, QObject* parent) : QObject(parent), m_options(std::move(options))
+PulseAudioSystem::PulseAudioSystem(Options options, QObject* parent)
+    : QObject(parent), m_options(std::move(options)), m_connectionTag(newConnectionTag())
 {
     m_mainloop = pa_threaded_mainloop_new();
     pa_threaded_mainloop_start(m_mainloop);
@@ -124,9 +140,10 @@ bool PulseAudioSystem::connect()
 
     const MainloopLock lock(m_mainloop);
     pa_proplist* properties = pa_proplist_new();
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Sonorel Doctor");
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, clientName);
+    pa_proplist_sets(properties, connectionTagKey, m_connectionTag.c_str());
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "dev.mirthwork.SonorelDoctor");
-    m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_mainloop), "Sonorel Doctor", properties);
+    m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_mainloop), clientName, properties);
     pa_proplist_free(properties);
     pa_context_set_state_callback(
         m_context, [](pa_context*, void* self) { static_cast<PulseAudioSystem*>(self)->contextStateChanged(); }, this);
@@ -144,6 +161,8 @@ bool PulseAudioSystem::connect()
     }
     if (state != PA_CONTEXT_READY)
         return false;
+    if (const char* address = pa_context_get_server(m_context))
+        m_serverAddress = address;
 
     pa_context_set_subscribe_callback(
         m_context,
@@ -268,7 +287,7 @@ PipeWireBridge& PulseAudioSystem::pipeWire()
 {
     if (!m_pipeWire)
         m_pipeWire = std::make_unique<PipeWireBridge>(
-            pipeWireRemoteFor(m_options.server), m_options.timeout,
+            pipeWireRemoteFor(m_serverAddress), m_connectionTag, m_options.timeout,
             [this](const PipeWireBridge::Overload& overload) { overloaded(overload.sink); });
     return *m_pipeWire;
 }

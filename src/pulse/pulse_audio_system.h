@@ -89,6 +89,10 @@ private:
     void overloaded(const std::string& sink);
 
     Options m_options;
+    // Carried by our pulse connection; see PipeWireBridge.
+    std::string m_connectionTag;
+    // The server libpulse actually reached, whichever way it was chosen.
+    std::optional<std::string> m_serverAddress;
     pa_threaded_mainloop* m_mainloop = nullptr;
     pa_context* m_context = nullptr;
     bool m_isPipeWire = false;

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QCoro/QCoroTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -248,6 +249,45 @@ TEST_F(pipewire_bridge, a_frozen_or_restarted_pipewire_never_holds_the_caller_an
         const AudioSnapshot s = audio.snapshot();
         return !s.readError && s.deviceWithUID(speakers) && s.deviceWithUID(speakers)->canSetRate;
     }));
+}
+
+}  // namespace
+}  // namespace sonorel
+
+namespace sonorel {
+namespace {
+
+// The pulse side reads the rig through a socket whose path names no runtime
+// directory, while libpipewire's own choice is another PipeWire: the bridge
+// must find that it is not the pulse side's server and touch nothing there.
+TEST(pipewire_bridge_elsewhere, another_pipewire_is_never_read_or_written)
+{
+    AudioRig rig;
+    AudioRig other("pipewire");
+    const QTemporaryDir dir;
+    const QString socket = dir.filePath("pulse-socket");
+    ASSERT_TRUE(QFile::link(QString::fromStdString(rig.address().substr(std::string("unix:").size())), socket));
+    const std::string otherRemote = other.run("sh", {"-c", "echo -n $XDG_RUNTIME_DIR/pipewire-0"});
+    qputenv("PIPEWIRE_REMOTE", QByteArray::fromStdString(otherRemote));
+
+    {
+        PulseAudioSystem audio{PulseAudioOptions{"unix:" + socket.toStdString()}};
+        testing::ScriptedRestarter restarter;
+        RepairCoordinator coordinator{audio, restarter, [] { return QCoro::sleepFor(std::chrono::milliseconds(50)); }};
+        audio.setDefaultOutput(usbInterface);
+        const AudioSnapshot s = audio.snapshot();
+        ASSERT_FALSE(s.readError);
+        for (const auto& d : s.devices)
+            EXPECT_FALSE(d.canSetRate) << d.uid;
+        EXPECT_THROW(runTask(coordinator.perform(RepairAction::normalizeRate, std::nullopt, std::nullopt)),
+                     AudioRepairError);
+        EXPECT_EQ(s.deviceWithUID(usbInterface)->sampleRate, 22050);
+    }
+    qunsetenv("PIPEWIRE_REMOTE");
+    EXPECT_EQ(other.run("pw-metadata", {"-n", "settings", "0", "clock.force-rate"}).find("value:'44100'"),
+              std::string::npos);
+    EXPECT_EQ(other.run("pw-metadata", {"-n", "settings", "0", "clock.force-rate"}).find("value:'48000'"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -132,6 +132,7 @@ TEST(graph_clock_test, the_pipewire_socket_sits_beside_a_local_pulse_socket_only
 {
     EXPECT_EQ(pipeWireRemoteFor("unix:/tmp/rig/run/pulse/native"), "/tmp/rig/run/pipewire-0");
     EXPECT_EQ(pipeWireRemoteFor("unix:/run/user/1000/pulse/native"), "/run/user/1000/pipewire-0");
+    EXPECT_EQ(pipeWireRemoteFor("/run/user/1000/pulse/native"), "/run/user/1000/pipewire-0");
     EXPECT_EQ(pipeWireRemoteFor(std::nullopt), std::nullopt);
     EXPECT_EQ(pipeWireRemoteFor("tcp:localhost:4713"), std::nullopt);
     EXPECT_EQ(pipeWireRemoteFor("unix:/run/user/1000/pulse/other"), std::nullopt);
