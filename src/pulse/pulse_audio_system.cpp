@@ -3,6 +3,7 @@
 #include "pulse/pipewire_bridge.h"
 #include "pulse/pulse_internal.h"
 #include "pulse/pulse_mapping.h"
+#include "pulse/server_cache.h"
 
 #include <pulse/error.h>
 #include <pulse/subscribe.h>
@@ -23,13 +24,17 @@ namespace {
 Q_LOGGING_CATEGORY(audioLog, "dev.mirthwork.SonorelDoctor.audio")
 
 // Nobody waits on a subscription; a refused one is worth a line in the journal,
-// since changes then arrive only with the next reading.
-void onSubscribed(pa_context* context, int success, void*)
+// since every reading then lists everything and changes arrive only with it.
+void logRefusedSubscription(pa_context* context, int success)
 {
     if (!success)
-        qCWarning(audioLog) << "The audio service refused the change subscription:"
+        qCWarning(audioLog) << "The audio service refused a change subscription:"
                             << pa_strerror(pa_context_errno(context));
 }
+
+// Events that come while a reading waits are asked for in one more round; a
+// server that keeps changing gets the reading as of the last one.
+constexpr int maximumRounds = 3;
 
 // A value no other connection carries, so the PipeWire bridge can find ours.
 std::string newConnectionTag()
@@ -49,8 +54,19 @@ constexpr auto reconnectInterval = std::chrono::seconds{1};
 
 }  // namespace
 
+// One reading: the server info, and the devices and streams as the cache holds them.
+struct PulseAudioSystem::Reading {
+    ServerRecord server;
+    std::vector<DeviceRecord> devices;
+    std::vector<StreamRecord> streams;
+    std::optional<AlertEntry> alertEntry;
+    bool streamRestoreRead = false;
+    uint32_t ownClientIndex = PA_INVALID_INDEX;
+};
+
 PulseAudioSystem::PulseAudioSystem(Options options, QObject* parent)
-    : QObject(parent), m_options(std::move(options)), m_connectionTag(newConnectionTag())
+    : QObject(parent), m_options(std::move(options)), m_connectionTag(newConnectionTag()),
+      m_cache(std::make_unique<ServerCache>())
 {
     m_mainloop = pa_threaded_mainloop_new();
     pa_threaded_mainloop_start(m_mainloop);
@@ -164,20 +180,46 @@ bool PulseAudioSystem::connect()
     if (const char* address = pa_context_get_server(m_context))
         m_serverAddress = address;
 
+    subscribe();
+    return true;
+}
+
+void PulseAudioSystem::subscribe()
+{
+    // Always on: the cache lives on these events; monitoring only decides
+    // whether the store hears of them.
     pa_context_set_subscribe_callback(
         m_context,
-        [](pa_context*, pa_subscription_event_type_t, uint32_t, void* self) {
-            static_cast<PulseAudioSystem*>(self)->serverEvent();
+        [](pa_context*, pa_subscription_event_type_t type, uint32_t index, void* self) {
+            auto* system = static_cast<PulseAudioSystem*>(self);
+            system->m_cache->event(type, index);
+            system->serverEvent();
         },
         this);
-    if (m_monitoring) {
-        const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE
-                                                 | PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_CARD
-                                                 | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
-        if (pa_operation* operation = pa_context_subscribe(m_context, mask, onSubscribed, nullptr))
-            pa_operation_unref(operation);
-    }
-    return true;
+    const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE
+                                             | PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_CARD
+                                             | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
+    auto subscribed = [](pa_context* context, int success, void* self) {
+        static_cast<PulseAudioSystem*>(self)->m_cache->subscribed = success != 0;
+        logRefusedSubscription(context, success);
+    };
+    if (pa_operation* operation = pa_context_subscribe(m_context, mask, subscribed, this))
+        pa_operation_unref(operation);
+
+    pa_ext_stream_restore_set_subscribe_cb(
+        m_context,
+        [](pa_context*, void* self) {
+            auto* system = static_cast<PulseAudioSystem*>(self);
+            system->m_cache->alertsChanged = true;
+            system->serverEvent();
+        },
+        this);
+    // PipeWire's pulse server may not offer the extension's events; the entry is then read every time.
+    auto restoreSubscribed = [](pa_context*, int success, void* self) {
+        static_cast<PulseAudioSystem*>(self)->m_cache->streamRestoreSubscribed = success != 0;
+    };
+    if (pa_operation* operation = pa_ext_stream_restore_subscribe(m_context, 1, restoreSubscribed, this))
+        pa_operation_unref(operation);
 }
 
 void PulseAudioSystem::disconnect()
@@ -187,9 +229,12 @@ void PulseAudioSystem::disconnect()
         return;
     pa_context_set_state_callback(m_context, nullptr, nullptr);
     pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
+    pa_ext_stream_restore_set_subscribe_cb(m_context, nullptr, nullptr);
     pa_context_disconnect(m_context);
     pa_context_unref(m_context);
     m_context = nullptr;
+    // A new connection starts with a full listing.
+    *m_cache = ServerCache{};
 }
 
 std::optional<PulseAudioSystem::Reading> PulseAudioSystem::read()
@@ -197,26 +242,36 @@ std::optional<PulseAudioSystem::Reading> PulseAudioSystem::read()
     if (!connect())
         return std::nullopt;
     Reading reading;
-    reading.mainloop = m_mainloop;
-    const bool complete = await(
-        [&] {
-            reading.ownClientIndex = pa_context_get_index(m_context);
-            std::vector<pa_operation*> operations = {
-                pa_context_get_server_info(m_context, Reading::onServer, &reading),
-                pa_context_get_sink_info_list(m_context, Reading::onDevice<pa_sink_info>, &reading),
-                pa_context_get_source_info_list(m_context, Reading::onDevice<pa_source_info>, &reading),
-                pa_context_get_sink_input_info_list(m_context, Reading::onStream<pa_sink_input_info>, &reading),
-                pa_context_get_source_output_info_list(m_context, Reading::onStream<pa_source_output_info>, &reading),
-                pa_ext_stream_restore_read(m_context, Reading::onStreamRestore, &reading),
-            };
-            reading.pending = int(std::count_if(operations.begin(), operations.end(), [](auto* op) { return op; }));
-            return operations;
-        },
-        reading.pending);
-    if (!complete || reading.failed) {
-        disconnect();
-        return std::nullopt;
+    for (int round = 0; round < maximumRounds; ++round) {
+        CacheRound request;
+        request.mainloop = m_mainloop;
+        request.cache = m_cache.get();
+        const bool first = round == 0;
+        const bool complete = await(
+            [&] {
+                if (first)
+                    reading.ownClientIndex = pa_context_get_index(m_context);
+                return request.start(m_context, first);
+            },
+            request.pending);
+        if (!complete || request.failed) {
+            disconnect();
+            return std::nullopt;
+        }
+        const MainloopLock lock(m_mainloop);
+        if (first)
+            reading.server = request.server;
+        // A listing taken before the events were confirmed cannot be kept current.
+        if (request.listed)
+            m_cache->primed = m_cache->subscribed;
+        if (!m_cache->primed || !m_cache->hasChanges())
+            break;
     }
+    const MainloopLock lock(m_mainloop);
+    reading.devices = m_cache->devices();
+    reading.streams = m_cache->streams();
+    reading.alertEntry = m_cache->alertEntry;
+    reading.streamRestoreRead = m_cache->streamRestoreRead;
     return reading;
 }
 
@@ -324,18 +379,14 @@ std::optional<ServerRecord> PulseAudioSystem::readServer()
 {
     if (!connect())
         return std::nullopt;
-    Reading reading;
-    reading.mainloop = m_mainloop;
-    const bool complete = await(
-        [&] {
-            pa_operation* operation = pa_context_get_server_info(m_context, Reading::onServer, &reading);
-            reading.pending = operation ? 1 : 0;
-            return std::vector{operation};
-        },
-        reading.pending);
-    if (!complete || reading.failed)
+    CacheRound request;
+    request.mainloop = m_mainloop;
+    request.cache = m_cache.get();
+    const bool complete =
+        await([&] { return request.start(m_context, true, false); }, request.pending);
+    if (!complete || request.failed)
         return std::nullopt;
-    return reading.server;
+    return request.server;
 }
 
 std::optional<std::string> PulseAudioSystem::defaultSinkName()
@@ -351,8 +402,6 @@ void PulseAudioSystem::startMonitoring(std::function<void()> onChange, std::func
     m_onChange = std::move(onChange);
     m_onOverload = std::move(onOverload);
     m_monitoring = true;
-    // A fresh connection subscribes as it comes up.
-    disconnect();
     if (!connect())
         m_reconnectTimer.start();
 }
@@ -366,10 +415,6 @@ void PulseAudioSystem::stopMonitoring()
     m_onOverload = nullptr;
     if (m_pipeWire)
         m_pipeWire->stopWatching();
-    const MainloopLock lock(m_mainloop);
-    if (m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY)
-        if (pa_operation* operation = pa_context_subscribe(m_context, PA_SUBSCRIPTION_MASK_NULL, onSubscribed, nullptr))
-            pa_operation_unref(operation);
 }
 
 }  // namespace sonorel

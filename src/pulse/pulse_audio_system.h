@@ -23,6 +23,9 @@ struct pa_operation;
 namespace sonorel {
 
 class PipeWireBridge;
+namespace pulse {
+struct ServerCache;
+}
 
 struct PulseAudioOptions {
     // A server address such as "unix:/run/user/1000/pulse/native"; the user's
@@ -70,6 +73,7 @@ private:
     struct Reading;
 
     bool connect();
+    void subscribe();
     void disconnect();
     // Starts operations with the main loop locked and waits until every one
     // has finished, the deadline passes or the connection drops.
@@ -95,6 +99,8 @@ private:
     std::optional<std::string> m_serverAddress;
     pa_threaded_mainloop* m_mainloop = nullptr;
     pa_context* m_context = nullptr;
+    // The server's devices and streams, kept by its events; guarded by the main loop lock.
+    std::unique_ptr<pulse::ServerCache> m_cache;
     bool m_isPipeWire = false;
     std::map<std::string, pulse::DeviceRecord> m_devices;
     std::optional<pulse::AlertEntry> m_alertEntry;
