@@ -3,6 +3,9 @@
 #include "pulse/pipewire_bridge.h"
 #include "pulse/pulse_internal.h"
 #include "pulse/pulse_mapping.h"
+#include "pulse/server_cache.h"
+
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cerrno>
@@ -63,6 +66,12 @@ void PulseAudioSystem::apply(const AudioSetting& setting)
             }
             const DeviceRecord& device = liveDevice(s.uid);
             const std::string name = device.name;
+            // PulseAudio sends the change event of a software volume some time
+            // after the write's answer: our next reading asks for the object anyway.
+            const auto refetch = qScopeGuard([this, isSink = device.isSink, index = device.index] {
+                const MainloopLock lock(m_mainloop);
+                m_cache->written(isSink, index, std::is_same_v<Case, AudioSetting::Alerts>);
+            });
             if constexpr (std::is_same_v<Case, AudioSetting::Output>) {
                 if (!device.isSink)
                     throw AudioRepairError::unsupported();

@@ -129,32 +129,42 @@ void ServerCache::event(pa_subscription_event_type_t type, uint32_t index)
     }
 }
 
+void ServerCache::written(bool isSink, uint32_t index, bool alerts)
+{
+    (isSink ? changedSinks : changedSources).insert(index);
+    alertsChanged = alertsChanged || alerts;
+}
+
 bool ServerCache::hasChanges() const
 {
     return alertsChanged || !changedSinks.empty() || !changedSources.empty() || !changedSinkInputs.empty()
         || !changedSourceOutputs.empty();
 }
 
+namespace {
+
+// Two maps' records in index order, the first map's before the second's.
+template <typename Record>
+std::vector<Record> recordsOf(const std::map<uint32_t, Record>& first, const std::map<uint32_t, Record>& second)
+{
+    std::vector<Record> result;
+    result.reserve(first.size() + second.size());
+    for (const auto* records : {&first, &second})
+        for (const auto& [index, record] : *records)
+            result.push_back(record);
+    return result;
+}
+
+}  // namespace
+
 std::vector<DeviceRecord> ServerCache::devices() const
 {
-    std::vector<DeviceRecord> result;
-    result.reserve(sinks.size() + sources.size());
-    for (const auto& [index, record] : sinks)
-        result.push_back(record);
-    for (const auto& [index, record] : sources)
-        result.push_back(record);
-    return result;
+    return recordsOf(sinks, sources);
 }
 
 std::vector<StreamRecord> ServerCache::streams() const
 {
-    std::vector<StreamRecord> result;
-    result.reserve(sinkInputs.size() + sourceOutputs.size());
-    for (const auto& [index, record] : sinkInputs)
-        result.push_back(record);
-    for (const auto& [index, record] : sourceOutputs)
-        result.push_back(record);
-    return result;
+    return recordsOf(sinkInputs, sourceOutputs);
 }
 
 void CacheRound::listAll(pa_context* context, std::vector<pa_operation*>& operations)

@@ -37,6 +37,9 @@ struct ServerCache {
 
     // A change event from the server's subscription.
     void event(pa_subscription_event_type_t type, uint32_t index);
+    // After a write of our own: the object (and the alert entry) is asked for
+    // again, whether or not its change event has come yet.
+    void written(bool isSink, uint32_t index, bool alerts);
     bool hasChanges() const;
     // Devices and streams in the server's index order, sinks before sources.
     std::vector<DeviceRecord> devices() const;
