@@ -4,10 +4,13 @@
 #include "audio/quick_fix_planner.h"
 #include "audio/repair_coordinator.h"
 #include "audio/run_task.h"
+#include "diagnostics/diagnostic_report.h"
 #include "diagnostics/diagnostics.h"
 #include "model/model_json.h"
 #include "pulse/pulse_audio_system.h"
 #include "sonorel_config.h"
+#include "store/preferences.h"
+#include "store/report_texts.h"
 
 #include <QCommandLineParser>
 #include <QCoro/QCoroTimer>
@@ -54,6 +57,9 @@ const char* const usageText =
     "        restoreLastOutput.\n"
     "  undo --changes FILE\n"
     "        Undo the changes a repair printed, unless they were changed since.\n"
+    "  report\n"
+    "        Print the diagnostic report of the live setup, with the window's saved\n"
+    "        preferences and activity log (read, never written).\n"
     "  help  Show this text.\n"
     "\n"
     "Options:\n"
@@ -297,6 +303,27 @@ int runUndo(const QStringList& arguments, std::ostream& out, std::ostream& err)
     return writeOutput(out, err, message.dump(2) + "\n") ? 0 : exitFailure;
 }
 
+std::string runReport(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parseOptions(parser, arguments, "report");
+    // The window owns the preferences: they are read here, never written.
+    const auto settings = userSettings();
+    const Preferences preferences(*settings);
+    DiagnosticReportState state;
+    state.generatedAt = std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
+    state.system = systemDescription();
+    state.appVersion = SONOREL_VERSION;
+    state.monitoringEnabled = preferences.monitoring();
+    state.snapshot = liveSnapshot();
+    state.preferredOutput = preferences.preferredOutput();
+    state.checks = Diagnostics::checks(state.snapshot, state.preferredOutput);
+    state.lastWorkingOutput = preferences.lastWorkingOutput();
+    state.lastWake = preferences.lastWake();
+    state.history = preferences.activity();
+    return diagnosticReport(state, localeDateTexts()) + "\n";
+}
+
 }  // namespace
 
 int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream& err)
@@ -323,6 +350,8 @@ int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
             return runUndo(options, out, err);
         if (command == "plan")
             return printed(runPlan(options));
+        if (command == "report")
+            return printed(runReport(options));
         throw UsageError("unknown command '" + command.toStdString() + "' (see sonorel-doctor --help)");
     } catch (const UsageError& error) {
         err << "sonorel-doctor: " << error.what() << "\n";
