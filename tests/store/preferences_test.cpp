@@ -20,14 +20,20 @@ protected:
     std::unique_ptr<QSettings> settings() { return std::make_unique<QSettings>(path, QSettings::IniFormat); }
 };
 
-TEST_F(preferences, a_fresh_install_has_monitoring_on_and_nothing_else)
+// Monitoring on, no preferred or confirmed output, no wake seen.
+void expectDefaults(const Preferences& p)
 {
-    const auto file = settings();
-    const Preferences p(*file);
     EXPECT_TRUE(p.monitoring());
     EXPECT_EQ(p.preferredOutput(), std::nullopt);
     EXPECT_EQ(p.lastWorkingOutput(), std::nullopt);
     EXPECT_EQ(p.lastWake(), std::nullopt);
+}
+
+TEST_F(preferences, a_fresh_install_has_the_defaults_and_an_empty_log)
+{
+    const auto file = settings();
+    const Preferences p(*file);
+    expectDefaults(p);
     EXPECT_TRUE(p.activity().entries.empty());
 }
 
@@ -74,10 +80,7 @@ TEST_F(preferences, corrupt_values_read_as_their_defaults_and_stay_untouched)
     }
     const auto file = settings();
     const Preferences p(*file);
-    EXPECT_TRUE(p.monitoring());
-    EXPECT_EQ(p.preferredOutput(), std::nullopt);
-    EXPECT_EQ(p.lastWorkingOutput(), std::nullopt);
-    EXPECT_EQ(p.lastWake(), std::nullopt);
+    expectDefaults(p);
     // Only the first 200 entries of an over-long log are kept.
     ASSERT_EQ(p.activity().entries.size(), 200u);
     EXPECT_EQ(p.activity().entries.front(), activityEntry(1));
