@@ -3,6 +3,7 @@
 #include "model/audio_setting.h"
 #include "model/audio_snapshot.h"
 
+#include <functional>
 #include <string>
 
 namespace sonorel {
@@ -28,6 +29,10 @@ public:
     virtual void setDefaultInput(const std::string& uid) = 0;
     virtual void setNominalRate(const std::string& uid, double rate) = 0;
 
+    // While on, `onChange` is called after the configuration changed (bursts
+    // merged) and `onOverload` with the date of each playback overload, on
+    // the thread the audio system lives on.
+    virtual void startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload) = 0;
     // Removes every listener monitoring installed; harmless when off.
     virtual void stopMonitoring() = 0;
 

@@ -62,7 +62,7 @@ public:
     // devices, defaults, levels or streams change, and when the server
     // comes back after being gone. On PipeWire, `onOverload` is called for
     // each overload of the default output once a reading has named it.
-    void startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload);
+    void startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload) override;
     bool isMonitoring() const { return m_monitoring; }
 
     // Called on libpulse's thread, with the main loop locked.

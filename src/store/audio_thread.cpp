@@ -1,6 +1,8 @@
 #include "store/audio_thread.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
+#include <QPointer>
 
 namespace sonorel {
 
@@ -60,9 +62,9 @@ QCoro::Task<RepairOutcome> performOn(RepairCoordinator& coordinator, RepairActio
 // Neither this nor the calls below are coroutines: GCC 12 frees a lambda's
 // init-captures of a coroutine's parameters twice.
 template <typename Work>
-auto AudioThread::call(Work work) -> QCoro::Task<typename TaskValue<std::invoke_result_t<Work, Resident&>>::type>
+auto AudioThread::call(Work work) -> QCoro::Task<typename std::invoke_result_t<Work, Resident&>::value_type>
 {
-    using T = typename TaskValue<std::invoke_result_t<Work, Resident&>>::type;
+    using T = typename std::invoke_result_t<Work, Resident&>::value_type;
     auto promise = std::make_shared<QPromise<T>>();
     QFuture<T> future = promise->future();
     promise->start();
@@ -72,11 +74,15 @@ auto AudioThread::call(Work work) -> QCoro::Task<typename TaskValue<std::invoke_
     return resultOf(std::move(future));
 }
 
-AudioThread::AudioThread(std::function<Parts()> make)
+AudioThread::AudioThread(std::function<Parts()> make, Placement placement)
 {
+    m_context = new QObject;
+    if (placement == Placement::callerThread) {
+        m_resident = std::make_unique<Resident>(make());
+        return;
+    }
     m_thread.setObjectName(QStringLiteral("sonorel-audio"));
     m_thread.start();
-    m_context = new QObject;
     m_context->moveToThread(&m_thread);
     // Built on the audio thread, so that its timers and main loop callbacks belong there.
     QMetaObject::invokeMethod(
@@ -86,6 +92,11 @@ AudioThread::AudioThread(std::function<Parts()> make)
 
 AudioThread::~AudioThread()
 {
+    if (!m_thread.isRunning()) {
+        m_resident.reset();
+        delete m_context;
+        return;
+    }
     QMetaObject::invokeMethod(
         m_context,
         [this] {
@@ -137,6 +148,30 @@ QCoro::Task<void> AudioThread::undo(std::vector<AudioConfigurationChange> change
         r.coordinator.undo(changes);
         co_return;
     });
+}
+
+void AudioThread::startMonitoring(QObject* receiver, std::function<void()> onChange,
+                                  std::function<void(Date)> onOverload)
+{
+    // Each report hops to the receiver's thread, and is dropped once the receiver is gone.
+    const QPointer<QObject> target(receiver);
+    auto deliver = [target](std::function<void()> report) {
+        QMetaObject::invokeMethod(
+            qApp, [target, report = std::move(report)] {
+                if (target)
+                    report();
+            },
+            Qt::QueuedConnection);
+    };
+    post([deliver, onChange = std::move(onChange), onOverload = std::move(onOverload)](Resident& r) {
+        r.parts.audio->startMonitoring([deliver, onChange] { deliver(onChange); },
+                                       [deliver, onOverload](Date at) { deliver([onOverload, at] { onOverload(at); }); });
+    });
+}
+
+void AudioThread::stopMonitoring()
+{
+    post([](Resident& r) { r.parts.audio->stopMonitoring(); });
 }
 
 }  // namespace sonorel

@@ -21,14 +21,6 @@
 
 namespace sonorel {
 
-// The value a QCoro::Task gives.
-template <typename>
-struct TaskValue;
-template <typename T>
-struct TaskValue<QCoro::Task<T>> {
-    using type = T;
-};
-
 // What a repair run leaves: the sentence for the user or the failure, and
 // the verified changes it made either way (a failed step stays undoable).
 struct RepairOutcome {
@@ -51,7 +43,11 @@ public:
         RepairCoordinator::Pause pause;
     };
 
-    explicit AudioThread(std::function<Parts()> make);
+    // Where the parts live: on a thread of their own, or (for tests and
+    // tools that may wait) on the caller's thread, reached the same way.
+    enum class Placement { ownThread, callerThread };
+
+    explicit AudioThread(std::function<Parts()> make, Placement placement = Placement::ownThread);
     // Destroys the parts on their thread once the calls queued before have
     // started; a call still suspended there (a repair's pause) is abandoned,
     // so the owner destroys it only when nothing is awaited.
@@ -65,13 +61,16 @@ public:
     QCoro::Task<RepairOutcome> perform(RepairAction action, std::optional<PreferredOutput> preferredOutput,
                                        std::optional<PreferredOutput> lastWorkingOutput);
     QCoro::Task<void> undo(std::vector<AudioConfigurationChange> changes);
+    // The audio system's reports, delivered on the main thread while `receiver` exists.
+    void startMonitoring(QObject* receiver, std::function<void()> onChange, std::function<void(Date)> onOverload);
+    void stopMonitoring();
 
 private:
     struct Resident;
 
     // Runs `work(resident)` on the audio thread; `work` may be a coroutine.
     template <typename Work>
-    auto call(Work work) -> QCoro::Task<typename TaskValue<std::invoke_result_t<Work, Resident&>>::type>;
+    auto call(Work work) -> QCoro::Task<typename std::invoke_result_t<Work, Resident&>::value_type>;
     // Starts `job` on the audio thread.
     void post(std::function<void(Resident&)> job);
 

@@ -91,6 +91,11 @@ void Preferences::setActivity(const ActivityLog& log)
     m_settings.setValue(activityKey, QString::fromStdString(encodeActivityLog(log)));
 }
 
+void Preferences::clearActivity()
+{
+    m_settings.remove(activityKey);
+}
+
 std::unique_ptr<QSettings> userSettings()
 {
     // On Linux the native format is INI, in a file named .conf.

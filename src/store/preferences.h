@@ -31,6 +31,8 @@ public:
     void setLastWorkingOutput(const PreferredOutput& output);
     void setLastWake(Date date);
     void setActivity(const ActivityLog& log);
+    // Removes the key rather than storing an empty list.
+    void clearActivity();
 
 private:
     QSettings& m_settings;

@@ -1,11 +1,7 @@
 #include "audio/audio_repair_error.h"
 #include "audio/run_task.h"
-#include "pulse/pulse_audio_system.h"
-#include "store/audio_thread.h"
-#include "support/audio_rig.h"
-#include "support/scripted_audio_system.h"
+#include "support/live_audio_thread.h"
 
-#include <QCoro/QCoroTimer>
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -23,11 +19,8 @@ using testing::AudioRig;
 TEST(audio_thread_on_a_frozen_server, the_callers_timers_keep_firing_on_time)
 {
     AudioRig rig;
-    AudioThread thread([address = rig.address()] {
-        return AudioThread::Parts{std::make_unique<PulseAudioSystem>(PulseAudioOptions{address}),
-                                  std::make_unique<testing::ScriptedRestarter>(),
-                                  [] { return QCoro::sleepFor(std::chrono::milliseconds(500)); }};
-    });
+    const auto audio = testing::liveAudioThread(rig);
+    AudioThread& thread = *audio;
     ASSERT_FALSE(runTask(thread.snapshot()).readError);
 
     constexpr int interval = 20;

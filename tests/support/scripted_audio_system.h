@@ -48,7 +48,29 @@ public:
     void setDefaultOutput(const std::string& uid) override { apply(AudioSetting::Output{uid}); }
     void setDefaultInput(const std::string& uid) override { apply(AudioSetting::Input{uid}); }
     void setNominalRate(const std::string& uid, double rate) override { apply(AudioSetting::Rate{uid, rate}); }
-    void stopMonitoring() override { ++stopMonitoringCalls; }
+    void startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload) override
+    {
+        m_onChange = std::move(onChange);
+        m_onOverload = std::move(onOverload);
+    }
+    void stopMonitoring() override
+    {
+        ++stopMonitoringCalls;
+        m_onChange = nullptr;
+        m_onOverload = nullptr;
+    }
+    bool isMonitoring() const { return bool(m_onChange); }
+    // What a monitoring server reports; nothing while monitoring is off.
+    void reportChange() const
+    {
+        if (m_onChange)
+            m_onChange();
+    }
+    void reportOverload(Date at) const
+    {
+        if (m_onOverload)
+            m_onOverload(at);
+    }
 
 private:
     struct Pending {
@@ -60,6 +82,8 @@ private:
     std::vector<std::pair<SettingFilter, int>> m_slow;
     std::vector<std::pair<SettingFilter, AudioRepairError>> m_refused;
     std::vector<Pending> m_pending;
+    std::function<void()> m_onChange;
+    std::function<void(Date)> m_onOverload;
 };
 
 // Writes a setting into a server state the way a sound server would.

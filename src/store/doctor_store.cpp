@@ -1,0 +1,293 @@
+#include "store/doctor_store.h"
+
+#include "audio/audio_repair_error.h"
+#include "diagnostics/diagnostics.h"
+#include "diagnostics/health_summary.h"
+#include "model/text_format.h"
+
+#include <QCoro/QCoroSignal>
+#include <QPointer>
+
+#include <algorithm>
+
+namespace sonorel {
+
+namespace {
+
+constexpr auto monitorInterval = std::chrono::seconds(5);
+constexpr auto overloadLogWindow = std::chrono::seconds(5);
+
+std::set<std::string> aliveUIDs(const AudioSnapshot& snapshot)
+{
+    std::set<std::string> uids;
+    for (const auto& device : snapshot.devices)
+        if (device.isAlive)
+            uids.insert(device.uid);
+    return uids;
+}
+
+}  // namespace
+
+DoctorStore::DoctorStore(AudioThread& audio, QSettings& settings, StoreServices services, bool startsServices,
+                         QObject* parent)
+    : QObject(parent), m_audio(audio), m_preferences(settings), m_services(std::move(services))
+{
+    m_monitoringEnabled = m_preferences.monitoring();
+    m_preferredOutput = m_preferences.preferredOutput();
+    m_lastWorkingOutput = m_preferences.lastWorkingOutput();
+    m_lastWake = m_preferences.lastWake();
+    m_history = m_preferences.activity();
+    m_snapshot.capturedAt = m_services.now();
+    m_snapshot.inputActivityKnown = true;
+
+    m_monitorTimer.setInterval(monitorInterval);
+    connect(&m_monitorTimer, &QTimer::timeout, this, [this] { refresh(); });
+    refresh();
+    if (startsServices)
+        configureMonitoring();
+}
+
+DoctorStore::~DoctorStore()
+{
+    m_audio.stopMonitoring();
+}
+
+QCoro::Task<> DoctorStore::refresh()
+{
+    const quint64 ticket = ++m_readingsRequested;
+    QPointer<DoctorStore> self(this);
+    if (m_reading) {
+        // The reading in flight was asked for before us: wait for the one after it.
+        while (self && m_readingsDone < ticket)
+            co_await qCoro(this, &DoctorStore::refreshed);
+        co_return;
+    }
+    m_reading = true;
+    while (m_readingsDone < m_readingsRequested) {
+        const quint64 covered = m_readingsRequested;
+        AudioSnapshot fresh = co_await m_audio.snapshot();
+        if (!self)
+            co_return;
+        applyReading(std::move(fresh));
+        m_readingsDone = covered;
+        emit refreshed();
+    }
+    m_reading = false;
+}
+
+void DoctorStore::applyReading(AudioSnapshot fresh)
+{
+    // Devices that came or went, once a first reading exists and only when both readings succeeded.
+    if (m_hasRefreshed && m_monitoringEnabled && !m_snapshot.readError && !fresh.readError) {
+        const auto before = aliveUIDs(m_snapshot);
+        const auto after = aliveUIDs(fresh);
+        for (const auto& device : fresh.devices)
+            if (device.isAlive && !before.count(device.uid))
+                addActivity("Audio device connected", device.name, ActivityEntry::Kind::signal);
+        for (const auto& device : m_snapshot.devices)
+            if (device.isAlive && !after.count(device.uid))
+                addActivity("Audio device disconnected", device.name, ActivityEntry::Kind::signal);
+    }
+    m_snapshot = std::move(fresh);
+    m_hasRefreshed = true;
+    m_checks = Diagnostics::checks(m_snapshot, m_preferredOutput);
+    m_lastChecked = m_services.now();
+    emit readingChanged();
+}
+
+QCoro::Task<> DoctorStore::selectOutput(std::string uid)
+{
+    if (m_isFixing)
+        co_return;
+    QPointer<DoctorStore> self(this);
+    const AudioDevice* selected = co_await selectDefault(true, uid);
+    if (!self || !selected)
+        co_return;
+    showNotice("Output changed", "Sound now plays through " + selected->name + ".");
+    addActivity("Output changed", selected->name, ActivityEntry::Kind::repair);
+}
+
+QCoro::Task<> DoctorStore::selectInput(std::string uid)
+{
+    if (m_isFixing)
+        co_return;
+    QPointer<DoctorStore> self(this);
+    co_await refresh();
+    if (!self)
+        co_return;
+    if (m_snapshot.isInputActive()) {
+        showError(std::make_exception_ptr(AudioRepairError::recordingActive()));
+        co_return;
+    }
+    if (!m_snapshot.inputActivityKnown) {
+        showError(std::make_exception_ptr(AudioRepairError::inputActivityUnknown()));
+        co_return;
+    }
+    const AudioDevice* selected = co_await selectDefault(false, uid);
+    if (self && selected)
+        addActivity("Input changed", selected->name, ActivityEntry::Kind::repair);
+}
+
+QCoro::Task<const AudioDevice*> DoctorStore::selectDefault(bool output, std::string uid)
+{
+    QPointer<DoctorStore> self(this);
+    try {
+        co_await (output ? m_audio.setDefaultOutput(uid) : m_audio.setDefaultInput(uid));
+    } catch (...) {
+        if (self)
+            showError(std::current_exception());
+        co_return nullptr;
+    }
+    if (!self)
+        co_return nullptr;
+    co_await refresh();
+    const AudioDevice* current = output ? m_snapshot.outputDevice() : m_snapshot.inputDevice();
+    if (current && current->uid == uid)
+        co_return current;
+    showError(std::make_exception_ptr(AudioRepairError::recoveryFailed()));
+    co_return nullptr;
+}
+
+void DoctorStore::addActivity(std::string title, std::string detail, ActivityEntry::Kind kind)
+{
+    m_history.add(ActivityEntry{m_services.newId(), m_services.now(), std::move(title), std::move(detail), kind});
+    m_preferences.setActivity(m_history);
+    emit historyChanged();
+}
+
+void DoctorStore::clearActivity()
+{
+    m_history.entries.clear();
+    m_preferences.clearActivity();
+    emit historyChanged();
+}
+
+void DoctorStore::showNotice(std::string title, std::string detail, bool isError)
+{
+    setNotice(DoctorNotice{m_services.newId(), std::move(title), std::move(detail), isError});
+}
+
+void DoctorStore::setNotice(std::optional<DoctorNotice> notice)
+{
+    m_notice = std::move(notice);
+    emit noticeChanged();
+}
+
+void DoctorStore::showError(const std::exception_ptr& error)
+{
+    std::string description;
+    try {
+        std::rethrow_exception(error);
+    } catch (const AudioRepairError& e) {
+        description = e.description();
+    } catch (const std::exception& e) {
+        description = e.what();
+    } catch (...) {
+        description = "An unexpected error occurred.";
+    }
+    showNotice("Audio needs another step", description, true);
+}
+
+void DoctorStore::setSelectedPage(std::optional<DoctorPage> page)
+{
+    m_selectedPage = page;
+    emit pageChanged();
+}
+
+void DoctorStore::setIntent(RepairIntent intent)
+{
+    m_intent = intent;
+    emit comparisonChanged();
+}
+
+void DoctorStore::setIsolation(AppIsolation isolation)
+{
+    m_isolation = std::move(isolation);
+    emit comparisonChanged();
+}
+
+void DoctorStore::setMonitoringEnabled(bool enabled)
+{
+    m_monitoringEnabled = enabled;
+    m_preferences.setMonitoring(enabled);
+    configureMonitoring();
+    emit preferencesChanged();
+}
+
+QCoro::Task<> DoctorStore::setPreferredOutput(std::optional<PreferredOutput> output)
+{
+    m_preferredOutput = std::move(output);
+    m_preferences.setPreferredOutput(m_preferredOutput);
+    emit preferencesChanged();
+    co_await refresh();
+}
+
+void DoctorStore::configureMonitoring()
+{
+    m_monitorTimer.stop();
+    if (!m_monitoringEnabled) {
+        m_audio.stopMonitoring();
+        return;
+    }
+    m_audio.startMonitoring(
+        this, [this] { refresh(); }, [this](Date at) { handleOverload(at); });
+    m_monitorTimer.start();
+}
+
+void DoctorStore::handleOverload(Date date)
+{
+    // One entry per five seconds; an older report neither logs nor moves the window.
+    if (m_lastLoggedOverload && date - *m_lastLoggedOverload < overloadLogWindow)
+        return;
+    m_lastLoggedOverload = date;
+    addActivity("Playback deadline missed", "The audio service reported an overload on the selected output.",
+                ActivityEntry::Kind::signal);
+}
+
+QCoro::Task<> DoctorStore::recordWake(Date date)
+{
+    m_lastWake = date;
+    m_preferences.setLastWake(date);
+    emit preferencesChanged();
+    if (m_monitoringEnabled)
+        addActivity("Computer woke from sleep",
+                    "Check the route after wake or a dock reconnect. Recovery requires a listening confirmation.",
+                    ActivityEntry::Kind::signal);
+    co_await refresh();
+}
+
+QCoro::Task<> DoctorStore::markCrackle()
+{
+    QPointer<DoctorStore> self(this);
+    co_await refresh();
+    if (!self)
+        co_return;
+    const AudioDevice* out = m_snapshot.outputDevice();
+    const std::string detail = "Output: " + (out ? out->name : std::string("None")) + ". Format: "
+                               + (out && out->sampleRate ? kilohertzText(*out->sampleRate) : "Unavailable") + ". "
+                               + HealthSummary::statusLine(m_checks, m_isFixing, m_snapshot.readError) + ".";
+    addActivity("I heard a crackle", detail, ActivityEntry::Kind::marker);
+    showNotice("Crackle marked",
+               "The time and current audio settings are saved in Activity. Quick Fix can reset playback.");
+}
+
+DiagnosticReportState DoctorStore::reportState(std::string system, std::string appVersion) const
+{
+    DiagnosticReportState state;
+    state.generatedAt = m_services.now();
+    state.system = std::move(system);
+    state.appVersion = std::move(appVersion);
+    state.monitoringEnabled = m_monitoringEnabled;
+    state.snapshot = m_snapshot;
+    state.checks = m_checks;
+    state.preferredOutput = m_preferredOutput;
+    state.lastWorkingOutput = m_lastWorkingOutput;
+    state.intent = m_intent;
+    state.lastWake = m_lastWake;
+    state.undoChangeCount = m_undoChanges.size();
+    state.isolation = m_isolation;
+    state.history = m_history;
+    return state;
+}
+
+}  // namespace sonorel

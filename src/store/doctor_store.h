@@ -1,0 +1,183 @@
+#pragma once
+
+#include "audio/quick_fix_planner.h"
+#include "diagnostics/diagnostic_report.h"
+#include "model/activity_log.h"
+#include "model/app_isolation.h"
+#include "model/audio_configuration_change.h"
+#include "model/audio_snapshot.h"
+#include "model/diagnostic_check.h"
+#include "model/preferred_output.h"
+#include "model/repair_action.h"
+#include "model/uuid.h"
+#include "store/audio_thread.h"
+#include "store/preferences.h"
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace sonorel {
+
+// The one transient message shown on top of the pages. Each has a new id, so
+// the same words shown twice are two notices.
+struct DoctorNotice {
+    Uuid id;
+    std::string title;
+    std::string detail;
+    bool isError = false;
+    bool operator==(const DoctorNotice&) const = default;
+};
+
+enum class DoctorPage { overview, troubleshoot, devices, activity, help };
+
+struct FeedbackRepairStep {
+    RepairAction action = RepairAction::unmute;
+    bool succeeded = false;
+    bool operator==(const FeedbackRepairStep&) const = default;
+};
+
+// Folds a repair step's verified changes into the undo list: a setting
+// changed twice undoes to its first value, and one that ended where it
+// started is not offered.
+void foldUndoChanges(std::vector<AudioConfigurationChange>& undo, const std::vector<AudioConfigurationChange>& changes);
+
+// What the store needs from outside besides the audio side: the clock, new
+// ids, and the settings panes (each injected, so tests need no desktop).
+struct StoreServices {
+    std::function<Date()> now;
+    std::function<Uuid()> newId;
+    // Opens the Bluetooth settings pane.
+    std::function<void()> openBluetoothSettings = [] {};
+};
+
+// The application's single state object, on the main thread: the latest
+// reading and its checks, the activity log, repairs with undo and the
+// listening question, monitoring and the persisted preferences. Views read
+// its state and call its operations; nothing else reaches the audio side for
+// them. Every wait on the sound server happens on the audio thread.
+class DoctorStore final : public QObject {
+    Q_OBJECT
+
+public:
+    // Loads the preferences, takes the first reading and, with
+    // `startsServices`, switches monitoring on as the preferences say.
+    DoctorStore(AudioThread& audio, QSettings& settings, StoreServices services, bool startsServices,
+                QObject* parent = nullptr);
+    ~DoctorStore() override;
+
+    // State, read by the views.
+    std::optional<DoctorPage> selectedPage() const { return m_selectedPage; }
+    const AudioSnapshot& snapshot() const { return m_snapshot; }
+    const std::vector<DiagnosticCheck>& checks() const { return m_checks; }
+    const ActivityLog& history() const { return m_history; }
+    bool isFixing() const { return m_isFixing; }
+    const std::string& fixingLabel() const { return m_fixingLabel; }
+    const std::optional<DoctorNotice>& notice() const { return m_notice; }
+    bool awaitingFeedback() const { return m_awaitingFeedback; }
+    const std::string& feedbackPrompt() const { return m_feedbackPrompt; }
+    const std::optional<std::string>& feedbackOutputUID() const { return m_feedbackOutputUID; }
+    const std::vector<FeedbackRepairStep>& feedbackRepairSteps() const { return m_feedbackRepairSteps; }
+    std::optional<Date> lastChecked() const { return m_lastChecked; }
+    const std::optional<PreferredOutput>& preferredOutput() const { return m_preferredOutput; }
+    RepairIntent intent() const { return m_intent; }
+    const std::optional<PreferredOutput>& lastWorkingOutput() const { return m_lastWorkingOutput; }
+    std::optional<Date> lastWake() const { return m_lastWake; }
+    const std::vector<AudioConfigurationChange>& undoChanges() const { return m_undoChanges; }
+    const AppIsolation& isolation() const { return m_isolation; }
+    bool monitoringEnabled() const { return m_monitoringEnabled; }
+    bool isMonitorLoopRunning() const { return m_monitorTimer.isActive(); }
+    bool hasRefreshed() const { return m_hasRefreshed; }
+
+    // Derived on every read.
+    std::vector<RepairAction> quickFixPlan() const;
+    bool quickFixBlockedByInput() const;
+    std::string quickFixSummary() const;
+    DiagnosticReportState reportState(std::string system, std::string appVersion) const;
+
+    // Operations.
+    QCoro::Task<> refresh();
+    QCoro::Task<> selectOutput(std::string uid);
+    QCoro::Task<> selectInput(std::string uid);
+    QCoro::Task<> runQuickFix();
+    QCoro::Task<> perform(RepairAction action);
+    QCoro::Task<> reportListeningResult(bool better);
+    QCoro::Task<> confirmWorkingOutput();
+    QCoro::Task<> undoRepairSettings();
+    QCoro::Task<> markCrackle();
+    QCoro::Task<> recordWake(Date date);
+    void handleOverload(Date date);
+    void addActivity(std::string title, std::string detail, ActivityEntry::Kind kind);
+    void clearActivity();
+    void showError(const std::exception_ptr& error);
+    void setNotice(std::optional<DoctorNotice> notice);
+    void setSelectedPage(std::optional<DoctorPage> page);
+    void setIntent(RepairIntent intent);
+    void setIsolation(AppIsolation isolation);
+    void setMonitoringEnabled(bool enabled);
+    QCoro::Task<> setPreferredOutput(std::optional<PreferredOutput> output);
+
+signals:
+    // One signal per group of state the views draw together.
+    void readingChanged();     // snapshot, checks, lastChecked
+    void historyChanged();
+    void repairStateChanged();  // isFixing, fixingLabel, the listening question, undo, feedback steps
+    void noticeChanged();
+    void preferencesChanged();  // monitoring, preferred and working output, last wake
+    void pageChanged();
+    void comparisonChanged();   // intent, isolation
+    // A reading finished; refresh() waiters resume on it.
+    void refreshed();
+
+private:
+    // Makes a device the default and verifies it on a fresh reading: the
+    // selected device, or none with the error shown.
+    QCoro::Task<const AudioDevice*> selectDefault(bool output, std::string uid);
+    QCoro::Task<> runRepairs(std::vector<RepairAction> actions, bool followUps);
+    std::vector<RepairAction> followUpsAfter(const std::vector<RepairAction>& started,
+                                             const std::set<RepairAction>& attempted) const;
+    void applyReading(AudioSnapshot fresh);
+    void configureMonitoring();
+    void showNotice(std::string title, std::string detail, bool isError = false);
+    void endRun();
+
+    AudioThread& m_audio;
+    Preferences m_preferences;
+    StoreServices m_services;
+
+    std::optional<DoctorPage> m_selectedPage;
+    AudioSnapshot m_snapshot;
+    std::vector<DiagnosticCheck> m_checks;
+    ActivityLog m_history;
+    bool m_isFixing = false;
+    std::string m_fixingLabel;
+    std::optional<DoctorNotice> m_notice;
+    bool m_awaitingFeedback = false;
+    std::string m_feedbackPrompt = "How does it sound now?";
+    std::optional<std::string> m_feedbackOutputUID;
+    std::vector<FeedbackRepairStep> m_feedbackRepairSteps;
+    std::optional<Date> m_lastChecked;
+    std::optional<PreferredOutput> m_preferredOutput;
+    RepairIntent m_intent = RepairIntent::playback;
+    std::optional<PreferredOutput> m_lastWorkingOutput;
+    std::optional<Date> m_lastWake;
+    std::vector<AudioConfigurationChange> m_undoChanges;
+    AppIsolation m_isolation;
+    bool m_monitoringEnabled = true;
+    QTimer m_monitorTimer;
+    std::optional<Date> m_lastLoggedOverload;
+    bool m_hasRefreshed = false;
+
+    // One reading in flight; requests meanwhile make one more.
+    bool m_reading = false;
+    quint64 m_readingsRequested = 0;
+    quint64 m_readingsDone = 0;
+};
+
+}  // namespace sonorel

@@ -1,0 +1,313 @@
+#include "store/doctor_store.h"
+
+#include "audio/audio_repair_error.h"
+
+#include <QLoggingCategory>
+#include <QPointer>
+
+#include <algorithm>
+#include <cctype>
+
+namespace sonorel {
+
+namespace {
+
+Q_LOGGING_CATEGORY(storeLog, "dev.mirthwork.SonorelDoctor.audio")
+
+// Actions that can interrupt a recording.
+bool isDisruptive(RepairAction action)
+{
+    switch (action) {
+    case RepairAction::useBuiltInMic:
+    case RepairAction::normalizeRate:
+    case RepairAction::restartAudio:
+    case RepairAction::restoreInput:
+    case RepairAction::reselectOutput:
+    case RepairAction::restoreLastOutput:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool contains(const std::vector<RepairAction>& actions, RepairAction action)
+{
+    return std::find(actions.begin(), actions.end(), action) != actions.end();
+}
+
+bool isOnly(const std::vector<RepairAction>& actions, RepairAction action)
+{
+    return actions.size() == 1 && actions.front() == action;
+}
+
+std::string lowercased(std::string_view text)
+{
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return result;
+}
+
+}  // namespace
+
+std::vector<RepairAction> DoctorStore::quickFixPlan() const
+{
+    return sonorel::quickFixPlan(m_checks, m_intent, m_snapshot, m_lastWorkingOutput);
+}
+
+bool DoctorStore::quickFixBlockedByInput() const
+{
+    const bool inputActive = m_snapshot.isInputActive();
+    if (!inputActive && (m_snapshot.inputActivityKnown || m_snapshot.readError))
+        return false;
+    const auto plan = quickFixPlan();
+    return std::any_of(plan.begin(), plan.end(), isDisruptive);
+}
+
+std::string DoctorStore::quickFixSummary() const
+{
+    const auto plan = quickFixPlan();
+    if (plan.empty())
+        return "Open Troubleshoot for a guided " + lowercased(label(m_intent)) + " check.";
+    if (isOnly(plan, RepairAction::unmute))
+        return "Your computer is muted. Quick Fix turns the sound back on.";
+    if (isOnly(plan, RepairAction::openBluetooth))
+        return "Reconnect your preferred headphones in Bluetooth settings.";
+    if (contains(plan, RepairAction::restartAudio))
+        return "Restart the computer’s sound service. Sound pauses briefly.";
+    if (isOnly(plan, RepairAction::reselectOutput))
+        return "Gently reselect the connected headphones using a muted temporary output. Sound pauses briefly.";
+    if (m_intent == RepairIntent::playback)
+        return "Repair the detected audio settings, then check the result.";
+    std::string titles;
+    for (RepairAction action : plan)
+        titles += (titles.empty() ? "" : ", ") + std::string(title(action));
+    return titles + ", then listen or test to confirm the result.";
+}
+
+QCoro::Task<> DoctorStore::runQuickFix()
+{
+    if (m_isFixing)
+        co_return;
+    QPointer<DoctorStore> self(this);
+    co_await refresh();
+    if (!self || m_isFixing)
+        co_return;
+    const auto plan = quickFixPlan();
+    if (isOnly(plan, RepairAction::openBluetooth)) {
+        m_services.openBluetoothSettings();
+        co_return;
+    }
+    if (plan.empty()) {
+        setSelectedPage(DoctorPage::troubleshoot);
+        co_return;
+    }
+    if (quickFixBlockedByInput()) {
+        showError(std::make_exception_ptr(m_snapshot.isInputActive() ? AudioRepairError::recordingActive()
+                                                                     : AudioRepairError::inputActivityUnknown()));
+        co_return;
+    }
+    co_await runRepairs(plan, true);
+}
+
+QCoro::Task<> DoctorStore::perform(RepairAction action)
+{
+    if (m_isFixing)
+        co_return;
+    if (action == RepairAction::openBluetooth) {
+        m_services.openBluetoothSettings();
+        co_return;
+    }
+    std::vector<RepairAction> single(1, action);
+    co_await runRepairs(std::move(single), false);
+}
+
+QCoro::Task<> DoctorStore::runRepairs(std::vector<RepairAction> actions, bool followUps)
+{
+    m_isFixing = true;
+    m_notice.reset();
+    m_awaitingFeedback = false;
+    m_feedbackOutputUID.reset();
+    m_undoChanges.clear();
+    m_feedbackRepairSteps.clear();
+    m_feedbackPrompt = isOnly(actions, RepairAction::restoreInput)   ? "Can the app hear you now?"
+                       : isOnly(actions, RepairAction::alignAlerts) ? "Are alerts audible now?"
+                                                                    : "How does it sound now?";
+    emit noticeChanged();
+    emit repairStateChanged();
+
+    QPointer<DoctorStore> self(this);
+    std::vector<RepairAction> remaining = actions;
+    std::set<RepairAction> attempted;
+    std::vector<std::string> messages;
+    while (!remaining.empty()) {
+        const RepairAction action = remaining.front();
+        remaining.erase(remaining.begin());
+        attempted.insert(action);
+        m_fixingLabel = action == RepairAction::restartAudio ? "Restarting the audio service, then restoring your output…"
+                                                             : std::string(title(action));
+        emit repairStateChanged();
+
+        const RepairOutcome outcome = co_await m_audio.perform(action, m_preferredOutput, m_lastWorkingOutput);
+        if (!self)
+            co_return;
+        m_feedbackRepairSteps.push_back({action, !outcome.failure});
+        foldUndoChanges(m_undoChanges, outcome.changes);
+        if (outcome.failure) {
+            bool cancelled = false;
+            try {
+                std::rethrow_exception(outcome.failure);
+            } catch (const AudioRepairError& error) {
+                cancelled = error == AudioRepairError::cancelled();
+            } catch (...) {
+            }
+            showError(outcome.failure);
+            addActivity(cancelled ? "Reset cancelled" : "Repair needs attention", m_notice->detail,
+                        ActivityEntry::Kind::error);
+            endRun();
+            co_await refresh();
+            co_return;
+        }
+        addActivity(std::string(title(action)), *outcome.message, ActivityEntry::Kind::repair);
+        qCInfo(storeLog, "Repair finished: %s", std::string(caseName(action)).c_str());
+        messages.push_back(*outcome.message);
+        co_await refresh();
+        if (!self)
+            co_return;
+        if (followUps)
+            remaining = followUpsAfter(actions, attempted);
+    }
+
+    std::string detail;
+    for (const auto& message : messages)
+        detail += (detail.empty() ? "" : "\n") + message;
+    showNotice("Audio settings checked again", detail);
+    const bool listensToOutput = std::any_of(attempted.begin(), attempted.end(), [](RepairAction a) {
+        return a != RepairAction::restoreInput && a != RepairAction::alignAlerts;
+    });
+    if (listensToOutput && m_snapshot.outputDevice())
+        m_feedbackOutputUID = m_snapshot.outputDevice()->uid;
+    m_awaitingFeedback = true;
+    endRun();
+    co_await refresh();
+}
+
+void DoctorStore::endRun()
+{
+    m_isFixing = false;
+    m_fixingLabel.clear();
+    emit repairStateChanged();
+}
+
+std::vector<RepairAction> DoctorStore::followUpsAfter(const std::vector<RepairAction>& started,
+                                                      const std::set<RepairAction>& attempted) const
+{
+    // Only what the checks now offer (and the two recoveries), never twice, and
+    // never a mute or a restart the user did not start with.
+    std::set<RepairAction> offered{RepairAction::reselectOutput, RepairAction::restoreLastOutput};
+    for (const auto& check : m_checks)
+        if (check.action)
+            offered.insert(*check.action);
+    std::vector<RepairAction> next;
+    for (RepairAction action : quickFixPlan()) {
+        if (!offered.count(action) || attempted.count(action) || action == RepairAction::openBluetooth)
+            continue;
+        if ((action == RepairAction::unmute || action == RepairAction::restartAudio) && !contains(started, action))
+            continue;
+        next.push_back(action);
+    }
+    return next;
+}
+
+void foldUndoChanges(std::vector<AudioConfigurationChange>& undo, const std::vector<AudioConfigurationChange>& changes)
+{
+    for (const auto& change : changes) {
+        auto same = std::find_if(undo.begin(), undo.end(), [&](const AudioConfigurationChange& c) {
+            return c.after.isSameTarget(change.after);
+        });
+        if (same != undo.end())
+            same->after = change.after;
+        else
+            undo.push_back(change);
+    }
+    std::erase_if(undo, [](const AudioConfigurationChange& c) { return c.before.matches(c.after); });
+}
+
+QCoro::Task<> DoctorStore::reportListeningResult(bool better)
+{
+    QPointer<DoctorStore> self(this);
+    co_await refresh();
+    if (!self)
+        co_return;
+    bool saved = false;
+    if (better && m_feedbackOutputUID && m_snapshot.outputDevice()
+        && m_snapshot.outputDevice()->uid == *m_feedbackOutputUID) {
+        co_await confirmWorkingOutput();
+        if (!self)
+            co_return;
+        saved = true;
+    }
+    addActivity(better ? "Audio sounds better" : "Still hearing a problem", "Listening result reported after a repair.",
+                ActivityEntry::Kind::feedback);
+    m_awaitingFeedback = false;
+    emit repairStateChanged();
+    if (!better) {
+        setSelectedPage(DoctorPage::troubleshoot);
+        showNotice("Let’s take a closer look.",
+                   "Follow the checks for this symptom in Troubleshoot. Device recovery alone cannot confirm clean "
+                   "sound.");
+    } else {
+        showNotice("Your result is saved.",
+                   saved ? "This output is saved as confirmed working for recovery after sleep."
+                         : "The repair result is saved in Activity. Confirm an output separately after listening to "
+                           "it.");
+    }
+}
+
+QCoro::Task<> DoctorStore::confirmWorkingOutput()
+{
+    QPointer<DoctorStore> self(this);
+    co_await refresh();
+    if (!self)
+        co_return;
+    const AudioDevice* out = m_snapshot.outputDevice();
+    if (m_snapshot.readError || !out || !out->isAlive) {
+        showError(std::make_exception_ptr(AudioRepairError::deviceGone()));
+        co_return;
+    }
+    m_lastWorkingOutput = PreferredOutput{out->uid, out->name, out->transport == AudioTransport::bluetooth};
+    m_preferences.setLastWorkingOutput(*m_lastWorkingOutput);
+    emit preferencesChanged();
+    addActivity("Working output confirmed", "You confirmed hearing sound through " + out->name + ".",
+                ActivityEntry::Kind::feedback);
+}
+
+QCoro::Task<> DoctorStore::undoRepairSettings()
+{
+    if (m_isFixing || m_undoChanges.empty())
+        co_return;
+    m_isFixing = true;
+    emit repairStateChanged();
+    QPointer<DoctorStore> self(this);
+    std::exception_ptr failure;
+    try {
+        co_await m_audio.undo(m_undoChanges);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        showError(failure);
+    } else {
+        m_undoChanges.clear();
+        showNotice("Settings restored",
+                   "The configuration changes were reversed. An audio service restart itself cannot be undone.");
+        addActivity("Repair settings undone", "Reversed the verified changes without overwriting intervening edits.",
+                    ActivityEntry::Kind::repair);
+    }
+    endRun();
+    co_await refresh();
+}
+
+}  // namespace sonorel

@@ -1,0 +1,253 @@
+#include "audio/audio_repair_error.h"
+#include "audio/run_task.h"
+#include "store/doctor_store.h"
+#include "support/repair_harness.h"
+#include "support/scripted_audio_system.h"
+#include "support/snapshot_fixtures.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace sonorel;
+using namespace sonorel::fixtures;
+using namespace sonorel::testing;
+
+namespace {
+
+// A store over a scripted server that lives on the test's own thread, with
+// a settable clock and counted ids.
+class doctor_store : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QSettings settings{dir.filePath("sonorel-doctor.conf"), QSettings::IniFormat};
+    ScriptedAudioSystem* server = nullptr;
+    std::unique_ptr<AudioThread> audio;
+    std::unique_ptr<DoctorStore> store;
+    Date clock = at(1000);
+    int bluetoothOpened = 0;
+
+    void start(AudioSnapshot initial, bool services = true)
+    {
+        audio = std::make_unique<AudioThread>(
+            [&] {
+                auto scripted = std::make_unique<ScriptedAudioSystem>(std::move(initial));
+                server = scripted.get();
+                return AudioThread::Parts{std::move(scripted), std::make_unique<ScriptedRestarter>(),
+                                          []() -> QCoro::Task<> { co_return; }};
+            },
+            AudioThread::Placement::callerThread);
+        int ids = 0;
+        StoreServices services_{[this] { return clock; },
+                                [ids]() mutable {
+                                    Uuid id;
+                                    id.bytes[15] = uint8_t(++ids);
+                                    return id;
+                                },
+                                [this] { ++bluetoothOpened; }};
+        store = std::make_unique<DoctorStore>(*audio, settings, std::move(services_), services);
+        runTask(store->refresh());
+    }
+
+    void run(QCoro::Task<> task) { runTask(std::move(task)); }
+    // Lets queued reports (monitoring, audio-side callbacks) arrive.
+    void settle()
+    {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+        runTask(store->refresh());
+    }
+
+    std::vector<std::string> titles() const
+    {
+        std::vector<std::string> result;
+        for (const auto& entry : store->history().entries)
+            result.push_back(entry.title);
+        return result;
+    }
+
+    std::string noticeTitle() const { return store->notice() ? store->notice()->title : "(none)"; }
+};
+
+AudioDevice mutedSpeakers()
+{
+    auto speakers = output(1, "Speakers");
+    speakers.isMuted = true;
+    return speakers;
+}
+
+TEST_F(doctor_store, devices_are_logged_coming_and_going_only_between_two_readable_readings_with_monitoring_on)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    EXPECT_TRUE(titles().empty()) << "the first reading logs nothing";
+
+    server->state.devices.push_back(output(2, "Dock"));
+    server->state.devices.push_back(output(3, "Headphones"));
+    run(store->refresh());
+    // Newest first: the device later in the reading stands first.
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Audio device connected", "Audio device connected"}));
+    EXPECT_EQ(store->history().entries[0].detail, "Headphones");
+
+    server->state.devices[1].isAlive = false;
+    run(store->refresh());
+    EXPECT_EQ(store->history().entries[0].title, "Audio device disconnected");
+    EXPECT_EQ(store->history().entries[0].detail, "Dock");
+
+    server->failRead(server->reads + 1);
+    server->state.devices.pop_back();
+    run(store->refresh());
+    run(store->refresh());
+    EXPECT_EQ(titles().size(), 3u) << "no entry across a failed reading";
+
+    store->setMonitoringEnabled(false);
+    server->state.devices.push_back(output(4, "USB"));
+    run(store->refresh());
+    EXPECT_EQ(titles().size(), 3u);
+    EXPECT_TRUE(store->snapshot().deviceWithUID("uid-USB"));
+}
+
+TEST_F(doctor_store, refreshes_asked_for_during_a_reading_make_one_more_reading)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    const int before = server->reads;
+    auto first = store->refresh();
+    auto second = store->refresh();
+    auto third = store->refresh();
+    runTask(std::move(third));
+    EXPECT_EQ(server->reads, before + 2);
+    EXPECT_TRUE(first.isReady() && second.isReady());
+}
+
+TEST_F(doctor_store, a_repair_asks_to_listen_and_a_positive_answer_saves_the_output)
+{
+    start(snapshot({mutedSpeakers()}, 1));
+    run(store->perform(RepairAction::unmute));
+    EXPECT_FALSE(store->isFixing());
+    EXPECT_EQ(noticeTitle(), "Audio settings checked again");
+    EXPECT_TRUE(store->awaitingFeedback());
+    EXPECT_EQ(store->feedbackPrompt(), "How does it sound now?");
+    EXPECT_EQ(store->feedbackOutputUID(), "uid-Speakers");
+    EXPECT_EQ(store->feedbackRepairSteps(), (std::vector<FeedbackRepairStep>{{RepairAction::unmute, true}}));
+    EXPECT_EQ(titles(), std::vector<std::string>{"Restore sound"});
+    ASSERT_EQ(store->undoChanges().size(), 1u);
+
+    run(store->reportListeningResult(true));
+    EXPECT_FALSE(store->awaitingFeedback());
+    EXPECT_EQ(store->notice()->detail, "This output is saved as confirmed working for recovery after sleep.");
+    EXPECT_EQ(store->lastWorkingOutput(), (PreferredOutput{"uid-Speakers", "Speakers", false}));
+    EXPECT_TRUE(settings.contains("lastWorkingOutput"));
+    EXPECT_EQ(titles()[0], "Audio sounds better");
+
+    run(store->undoRepairSettings());
+    EXPECT_EQ(noticeTitle(), "Settings restored");
+    EXPECT_TRUE(store->undoChanges().empty());
+    EXPECT_EQ(store->snapshot().outputDevice()->isMuted, true);
+}
+
+TEST_F(doctor_store, a_failed_step_ends_the_run_and_keeps_what_was_verified_undoable)
+{
+    auto speakers = mutedSpeakers();
+    speakers.volume = 0.0f;
+    start(snapshot({speakers}, 1));
+    server->refuseWrites(settingsOf<AudioSetting::Volume>(), AudioRepairError::unsupported());
+    run(store->perform(RepairAction::unmute));
+    EXPECT_FALSE(store->isFixing());
+    EXPECT_TRUE(store->fixingLabel().empty());
+    EXPECT_FALSE(store->awaitingFeedback());
+    EXPECT_EQ(noticeTitle(), "Audio needs another step");
+    EXPECT_TRUE(store->notice()->isError);
+    EXPECT_EQ(titles(), std::vector<std::string>{"Repair needs attention"});
+    EXPECT_EQ(store->feedbackRepairSteps(), (std::vector<FeedbackRepairStep>{{RepairAction::unmute, false}}));
+    ASSERT_EQ(store->undoChanges().size(), 1u);
+    EXPECT_EQ(store->undoChanges()[0].after, (AudioSetting::Mute{"uid-Speakers", outputSide, 0, false}));
+}
+
+TEST_F(doctor_store, quick_fix_opens_troubleshoot_bluetooth_settings_or_refuses_while_input_runs)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    store->setIntent(RepairIntent::appOnly);
+    run(store->runQuickFix());
+    EXPECT_EQ(store->selectedPage(), DoctorPage::troubleshoot);
+    EXPECT_TRUE(titles().empty());
+
+    // A rate repair would interrupt the recording.
+    auto usb = output(2, "Scarlett", AudioTransport::usb);
+    usb.sampleRate = 22050;
+    usb.availableRates = {{22050, 22050}, {48000, 48000}};
+    server->state = snapshot({usb, input(3, "Mic")}, 2, 3);
+    server->state.inputIOActive = true;
+    store->setIntent(RepairIntent::playback);
+    run(store->refresh());
+    const size_t logged = titles().size();  // the devices that came and went
+    run(store->runQuickFix());
+    EXPECT_TRUE(store->quickFixBlockedByInput());
+    EXPECT_EQ(store->notice()->detail, sentence::recordingActive);
+    EXPECT_TRUE(server->writes.empty());
+    EXPECT_EQ(titles().size(), logged);
+    EXPECT_EQ(bluetoothOpened, 0);
+}
+
+TEST(fold_undo_changes, a_setting_changed_twice_undoes_to_its_first_value_and_a_round_trip_drops_out)
+{
+    using V = AudioSetting::Volume;
+    const auto volume = [](float v) { return AudioSetting(V{"a", outputSide, 0, v}); };
+    std::vector<AudioConfigurationChange> undo;
+    foldUndoChanges(undo, {{volume(0.2f), volume(0.25f)}});
+    foldUndoChanges(undo, {{volume(0.25f), volume(0.5f)}, {AudioSetting::Output{"x"}, AudioSetting::Output{"y"}}});
+    EXPECT_EQ(undo, (std::vector<AudioConfigurationChange>{{volume(0.2f), volume(0.5f)},
+                                                           {AudioSetting::Output{"x"}, AudioSetting::Output{"y"}}}));
+    foldUndoChanges(undo, {{AudioSetting::Output{"y"}, AudioSetting::Output{"x"}}});
+    EXPECT_EQ(undo.size(), 1u);
+}
+
+TEST_F(doctor_store, overloads_log_once_per_five_seconds_and_wake_logs_only_with_monitoring_on)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    for (double t : {0.0, 3.0, 6.0, 5.0})
+        store->handleOverload(at(2000 + t));
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Playback deadline missed", "Playback deadline missed"}));
+    EXPECT_EQ(store->history().entries[0].detail, "The audio service reported an overload on the selected output.");
+
+    store->setMonitoringEnabled(false);
+    run(store->recordWake(at(3000)));
+    EXPECT_EQ(store->lastWake(), at(3000));
+    EXPECT_EQ(Preferences(settings).lastWake(), at(3000));
+    EXPECT_EQ(titles().size(), 2u);
+    store->setMonitoringEnabled(true);
+    run(store->recordWake(at(3100)));
+    EXPECT_EQ(titles()[0], "Computer woke from sleep");
+}
+
+TEST_F(doctor_store, monitoring_follows_its_switch_and_reports_refresh_the_reading)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    EXPECT_TRUE(store->isMonitorLoopRunning());
+    settle();
+    EXPECT_TRUE(server->isMonitoring());
+    server->state.devices.push_back(output(2, "Dock"));
+    server->reportChange();
+    settle();
+    EXPECT_EQ(titles(), std::vector<std::string>{"Audio device connected"});
+
+    store->setMonitoringEnabled(false);
+    store->setMonitoringEnabled(false);
+    settle();
+    EXPECT_FALSE(store->isMonitorLoopRunning());
+    EXPECT_FALSE(server->isMonitoring());
+    EXPECT_EQ(Preferences(settings).monitoring(), false);
+}
+
+TEST_F(doctor_store, a_crackle_is_marked_with_the_output_format_and_status)
+{
+    start(snapshot({}, 0));
+    run(store->markCrackle());
+    ASSERT_EQ(titles(), std::vector<std::string>{"I heard a crackle"});
+    EXPECT_TRUE(store->history().entries[0].detail.starts_with("Output: None. Format: Unavailable. "));
+    EXPECT_TRUE(store->history().entries[0].detail.ends_with("."));
+    EXPECT_EQ(noticeTitle(), "Crackle marked");
+    store->clearActivity();
+    EXPECT_FALSE(settings.contains("activity"));
+}
+
+}  // namespace
