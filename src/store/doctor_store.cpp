@@ -7,8 +7,11 @@
 
 #include <QCoro/QCoroSignal>
 #include <QPointer>
+#include <QSaveFile>
 
 #include <algorithm>
+#include <random>
+#include <stdexcept>
 
 namespace sonorel {
 
@@ -16,6 +19,7 @@ namespace {
 
 constexpr auto monitorInterval = std::chrono::seconds(5);
 constexpr auto overloadLogWindow = std::chrono::seconds(5);
+constexpr auto reportCopiedTime = std::chrono::seconds(2);
 
 std::set<std::string> aliveUIDs(const AudioSnapshot& snapshot)
 {
@@ -28,6 +32,22 @@ std::set<std::string> aliveUIDs(const AudioSnapshot& snapshot)
 
 }  // namespace
 
+Date systemNow()
+{
+    return std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
+}
+
+Uuid randomUuid()
+{
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    Uuid id;
+    for (auto& byte : id.bytes)
+        byte = uint8_t(generator());
+    id.bytes[6] = uint8_t((id.bytes[6] & 0x0F) | 0x40);  // version 4
+    id.bytes[8] = uint8_t((id.bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    return id;
+}
+
 DoctorStore::DoctorStore(AudioThread& audio, QSettings& settings, StoreServices services, bool startsServices,
                          QObject* parent)
     : QObject(parent), m_audio(audio), m_preferences(settings), m_services(std::move(services))
@@ -37,14 +57,17 @@ DoctorStore::DoctorStore(AudioThread& audio, QSettings& settings, StoreServices 
     m_lastWorkingOutput = m_preferences.lastWorkingOutput();
     m_lastWake = m_preferences.lastWake();
     m_history = m_preferences.activity();
+    m_loginEnabled = m_services.launchAtLogin && m_services.launchAtLogin->isEnabled();
     m_snapshot.capturedAt = m_services.now();
     m_snapshot.inputActivityKnown = true;
 
     m_monitorTimer.setInterval(monitorInterval);
     connect(&m_monitorTimer, &QTimer::timeout, this, [this] { refresh(); });
     refresh();
-    if (startsServices)
-        configureMonitoring();
+    if (!startsServices)
+        return;
+    configureMonitoring();
+    m_sleepWatcher = new SleepWatcher([this] { recordWake(m_services.now()); }, this);
 }
 
 DoctorStore::~DoctorStore()
@@ -271,12 +294,12 @@ QCoro::Task<> DoctorStore::markCrackle()
                "The time and current audio settings are saved in Activity. Quick Fix can reset playback.");
 }
 
-DiagnosticReportState DoctorStore::reportState(std::string system, std::string appVersion) const
+std::string DoctorStore::diagnosticReport() const
 {
     DiagnosticReportState state;
     state.generatedAt = m_services.now();
-    state.system = std::move(system);
-    state.appVersion = std::move(appVersion);
+    state.system = m_services.system;
+    state.appVersion = m_services.appVersion;
     state.monitoringEnabled = m_monitoringEnabled;
     state.snapshot = m_snapshot;
     state.checks = m_checks;
@@ -287,7 +310,60 @@ DiagnosticReportState DoctorStore::reportState(std::string system, std::string a
     state.undoChangeCount = m_undoChanges.size();
     state.isolation = m_isolation;
     state.history = m_history;
-    return state;
+    return sonorel::diagnosticReport(state, m_services.reportDates);
+}
+
+QCoro::Task<> DoctorStore::copyReport()
+{
+    QPointer<DoctorStore> self(this);
+    co_await refresh();
+    if (!self || !m_services.desktop)
+        co_return;
+    m_services.desktop->copyText(diagnosticReport());
+    m_reportCopied = true;
+    emit reportCopiedChanged();
+    // Each copy starts its own wait; the first to end clears the copied state.
+    QTimer::singleShot(reportCopiedTime, this, [this] {
+        m_reportCopied = false;
+        emit reportCopiedChanged();
+    });
+}
+
+QCoro::Task<> DoctorStore::exportReport()
+{
+    QPointer<DoctorStore> self(this);
+    co_await refresh();
+    if (!self || !m_services.desktop)
+        co_return;
+    const auto path = m_services.desktop->chooseReportFile(QStringLiteral("Sonorel Doctor Report.txt"));
+    if (!path)
+        co_return;
+    // Written whole or not at all: a temporary file moved into place.
+    QSaveFile file(*path);
+    const QByteArray text = QByteArray::fromStdString(diagnosticReport());
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        showError(std::make_exception_ptr(
+            std::runtime_error("The report could not be saved: " + file.errorString().toStdString())));
+}
+
+void DoctorStore::openSettingsPane(SettingsPane pane)
+{
+    if (m_services.desktop && m_services.desktop->openSettingsPane(pane))
+        return;
+    showNotice("Settings not available",
+               "No settings tool for this is installed. Install the " + settingsPackageFor(pane) + " package.", true);
+}
+
+void DoctorStore::setLaunchAtLogin(bool enabled)
+{
+    if (!m_services.launchAtLogin)
+        return;
+    const bool done = m_services.launchAtLogin->setEnabled(enabled, m_services.launchCommand);
+    // Always what the system has now, never the switch position asked for.
+    m_loginEnabled = m_services.launchAtLogin->isEnabled();
+    emit preferencesChanged();
+    if (!done)
+        showError(std::make_exception_ptr(std::runtime_error("Launch at login could not be changed.")));
 }
 
 }  // namespace sonorel

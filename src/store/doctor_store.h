@@ -11,7 +11,10 @@
 #include "model/repair_action.h"
 #include "model/uuid.h"
 #include "store/audio_thread.h"
+#include "store/desktop_services.h"
 #include "store/preferences.h"
+#include "store/report_texts.h"
+#include "store/sleep_watcher.h"
 
 #include <QCoro/QCoroTask>
 #include <QObject>
@@ -48,13 +51,22 @@ struct FeedbackRepairStep {
 // started is not offered.
 void foldUndoChanges(std::vector<AudioConfigurationChange>& undo, const std::vector<AudioConfigurationChange>& changes);
 
-// What the store needs from outside besides the audio side: the clock, new
-// ids, and the settings panes (each injected, so tests need no desktop).
+// The system clock, to the microsecond the model keeps.
+Date systemNow();
+// A random (version 4) UUID.
+Uuid randomUuid();
+
+// What the store needs from outside besides the audio side, each injected so
+// that tests need no desktop.
 struct StoreServices {
-    std::function<Date()> now;
-    std::function<Uuid()> newId;
-    // Opens the Bluetooth settings pane.
-    std::function<void()> openBluetoothSettings = [] {};
+    std::function<Date()> now = systemNow;
+    std::function<Uuid()> newId = randomUuid;
+    DesktopServices* desktop = nullptr;          // clipboard, save dialog, settings panes
+    std::optional<LaunchAtLogin> launchAtLogin;  // none: not offered
+    std::string launchCommand;                   // what the autostart entry runs
+    std::string system;                          // the report's system line
+    std::string appVersion;
+    ReportDateTexts reportDates = localeDateTexts();
 };
 
 // The application's single state object, on the main thread: the latest
@@ -94,12 +106,15 @@ public:
     bool monitoringEnabled() const { return m_monitoringEnabled; }
     bool isMonitorLoopRunning() const { return m_monitorTimer.isActive(); }
     bool hasRefreshed() const { return m_hasRefreshed; }
+    bool reportCopied() const { return m_reportCopied; }
+    bool loginEnabled() const { return m_loginEnabled; }
+    bool isWatchingWakes() const { return m_sleepWatcher && m_sleepWatcher->isListening(); }
 
     // Derived on every read.
     std::vector<RepairAction> quickFixPlan() const;
     bool quickFixBlockedByInput() const;
     std::string quickFixSummary() const;
-    DiagnosticReportState reportState(std::string system, std::string appVersion) const;
+    std::string diagnosticReport() const;
 
     // Operations.
     QCoro::Task<> refresh();
@@ -122,6 +137,10 @@ public:
     void setIsolation(AppIsolation isolation);
     void setMonitoringEnabled(bool enabled);
     QCoro::Task<> setPreferredOutput(std::optional<PreferredOutput> output);
+    QCoro::Task<> copyReport();
+    QCoro::Task<> exportReport();
+    void openSettingsPane(SettingsPane pane);
+    void setLaunchAtLogin(bool enabled);
 
 signals:
     // One signal per group of state the views draw together.
@@ -129,9 +148,10 @@ signals:
     void historyChanged();
     void repairStateChanged();  // isFixing, fixingLabel, the listening question, undo, feedback steps
     void noticeChanged();
-    void preferencesChanged();  // monitoring, preferred and working output, last wake
+    void preferencesChanged();  // monitoring, preferred and working output, last wake, login
     void pageChanged();
     void comparisonChanged();   // intent, isolation
+    void reportCopiedChanged();
     // A reading finished; refresh() waiters resume on it.
     void refreshed();
 
@@ -173,6 +193,9 @@ private:
     QTimer m_monitorTimer;
     std::optional<Date> m_lastLoggedOverload;
     bool m_hasRefreshed = false;
+    SleepWatcher* m_sleepWatcher = nullptr;  // with services only
+    bool m_reportCopied = false;
+    bool m_loginEnabled = false;
 
     // One reading in flight; requests meanwhile make one more.
     bool m_reading = false;

@@ -95,7 +95,7 @@ QCoro::Task<> DoctorStore::runQuickFix()
         co_return;
     const auto plan = quickFixPlan();
     if (isOnly(plan, RepairAction::openBluetooth)) {
-        m_services.openBluetoothSettings();
+        openSettingsPane(SettingsPane::bluetooth);
         co_return;
     }
     if (plan.empty()) {
@@ -115,7 +115,7 @@ QCoro::Task<> DoctorStore::perform(RepairAction action)
     if (m_isFixing)
         co_return;
     if (action == RepairAction::openBluetooth) {
-        m_services.openBluetoothSettings();
+        openSettingsPane(SettingsPane::bluetooth);
         co_return;
     }
     std::vector<RepairAction> single(1, action);

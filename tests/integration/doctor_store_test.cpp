@@ -2,6 +2,7 @@
 #include "store/doctor_store.h"
 #include "support/live_audio_thread.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -20,16 +21,7 @@ TEST(doctor_store_on_a_live_server, monitoring_logs_a_device_added_and_removed_a
     const auto audio = testing::liveAudioThread(rig);
     const QTemporaryDir dir;
     QSettings settings(dir.filePath("sonorel-doctor.conf"), QSettings::IniFormat);
-    int ids = 0;
-    DoctorStore store(*audio, settings,
-                      StoreServices{[] { return std::chrono::floor<std::chrono::microseconds>(
-                                             std::chrono::system_clock::now()); },
-                                    [&ids] {
-                                        Uuid id;
-                                        id.bytes[15] = uint8_t(++ids);
-                                        return id;
-                                    }},
-                      true);
+    DoctorStore store(*audio, settings, StoreServices{}, true);
     ASSERT_TRUE(processEventsUntil([&] { return store.hasRefreshed(); }));
     const auto latest = [&] {
         return store.history().entries.empty() ? std::string()
@@ -53,6 +45,43 @@ TEST(doctor_store_on_a_live_server, monitoring_logs_a_device_added_and_removed_a
         return store.snapshot().deviceWithUID("quiet_sink") != nullptr;
     }));
     EXPECT_EQ(store.history().entries.size(), logged);
+}
+
+}  // namespace
+}  // namespace sonorel
+
+namespace sonorel {
+namespace {
+
+// A private bus stands in for the system bus, and the test for logind.
+TEST(doctor_store_wake, a_wake_announced_by_logind_records_the_time_and_logs_it)
+{
+    const QTemporaryDir dir;
+    QProcess bus;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address",
+                              "--address=unix:path=" + dir.filePath("system_bus_socket")});
+    ASSERT_TRUE(bus.waitForReadyRead(5000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
+
+    AudioRig rig;
+    const auto audio = testing::liveAudioThread(rig);
+    QSettings settings(dir.filePath("sonorel-doctor.conf"), QSettings::IniFormat);
+    DoctorStore store(*audio, settings, StoreServices{}, true);
+    ASSERT_TRUE(store.isWatchingWakes());
+    const auto announce = [&](const char* starting) {
+        QProcess::execute("dbus-send", {"--bus=" + address, "--type=signal", "/org/freedesktop/login1",
+                                        "org.freedesktop.login1.Manager.PrepareForSleep", starting});
+    };
+    announce("boolean:true");
+    announce("boolean:false");
+    EXPECT_TRUE(processEventsUntil([&] { return store.lastWake().has_value(); }));
+    ASSERT_FALSE(store.history().entries.empty());
+    EXPECT_EQ(store.history().entries[0].title, "Computer woke from sleep");
+    EXPECT_EQ(store.history().entries.size(), 1u) << "going to sleep is no wake";
+
+    bus.terminate();
+    bus.waitForFinished();
 }
 
 }  // namespace

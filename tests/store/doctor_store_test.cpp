@@ -3,9 +3,11 @@
 #include "store/doctor_store.h"
 #include "support/repair_harness.h"
 #include "support/scripted_audio_system.h"
+#include "support/audio_rig.h"
 #include "support/snapshot_fixtures.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -26,7 +28,20 @@ protected:
     std::unique_ptr<AudioThread> audio;
     std::unique_ptr<DoctorStore> store;
     Date clock = at(1000);
-    int bluetoothOpened = 0;
+    // A desktop that records what the store asked of it.
+    struct RecordingDesktop final : DesktopServices {
+        std::vector<std::string> copied;
+        std::optional<QString> chosenFile;
+        std::vector<SettingsPane> opened;
+        bool panesInstalled = true;
+        void copyText(const std::string& text) override { copied.push_back(text); }
+        std::optional<QString> chooseReportFile(const QString&) override { return chosenFile; }
+        bool openSettingsPane(SettingsPane pane) override
+        {
+            opened.push_back(pane);
+            return panesInstalled;
+        }
+    } desktop;
 
     void start(AudioSnapshot initial, bool services = true)
     {
@@ -38,14 +53,11 @@ protected:
                                           []() -> QCoro::Task<> { co_return; }};
             },
             AudioThread::Placement::callerThread);
-        int ids = 0;
-        StoreServices services_{[this] { return clock; },
-                                [ids]() mutable {
-                                    Uuid id;
-                                    id.bytes[15] = uint8_t(++ids);
-                                    return id;
-                                },
-                                [this] { ++bluetoothOpened; }};
+        StoreServices services_;
+        services_.now = [this] { return clock; };
+        services_.desktop = &desktop;
+        services_.launchAtLogin = LaunchAtLogin(dir.path().toStdString());
+        services_.launchCommand = "/usr/bin/sonorel-doctor";
         store = std::make_unique<DoctorStore>(*audio, settings, std::move(services_), services);
         runTask(store->refresh());
     }
@@ -185,7 +197,7 @@ TEST_F(doctor_store, quick_fix_opens_troubleshoot_bluetooth_settings_or_refuses_
     EXPECT_EQ(store->notice()->detail, sentence::recordingActive);
     EXPECT_TRUE(server->writes.empty());
     EXPECT_EQ(titles().size(), logged);
-    EXPECT_EQ(bluetoothOpened, 0);
+    EXPECT_TRUE(desktop.opened.empty());
 }
 
 TEST(fold_undo_changes, a_setting_changed_twice_undoes_to_its_first_value_and_a_round_trip_drops_out)
@@ -248,6 +260,50 @@ TEST_F(doctor_store, a_crackle_is_marked_with_the_output_format_and_status)
     EXPECT_EQ(noticeTitle(), "Crackle marked");
     store->clearActivity();
     EXPECT_FALSE(settings.contains("activity"));
+}
+
+TEST_F(doctor_store, the_report_is_copied_for_two_seconds_and_exported_whole_or_not_at_all)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    run(store->copyReport());
+    ASSERT_EQ(desktop.copied.size(), 1u);
+    EXPECT_TRUE(desktop.copied[0].starts_with("Sonorel Doctor diagnostic report\n"));
+    EXPECT_TRUE(store->reportCopied());
+    EXPECT_TRUE(processEventsUntil([&] { return !store->reportCopied(); }, std::chrono::seconds(3)));
+
+    // Cancelled: nothing written, nothing said.
+    run(store->exportReport());
+    EXPECT_FALSE(store->notice());
+    desktop.chosenFile = dir.filePath("Sonorel Doctor Report.txt");
+    run(store->exportReport());
+    QFile saved(*desktop.chosenFile);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    // The clock stands still here, so the report read now is the one written.
+    EXPECT_EQ(saved.readAll().toStdString(), store->diagnosticReport());
+    desktop.chosenFile = dir.filePath("missing/folder/report.txt");
+    run(store->exportReport());
+    ASSERT_TRUE(store->notice());
+    EXPECT_TRUE(store->notice()->isError);
+    EXPECT_TRUE(store->notice()->detail.starts_with("The report could not be saved"));
+}
+
+TEST_F(doctor_store, settings_panes_without_a_tool_name_the_package_and_login_follows_the_autostart_entry)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    desktop.panesInstalled = false;
+    run(store->perform(RepairAction::openBluetooth));
+    EXPECT_EQ(desktop.opened, std::vector<SettingsPane>{SettingsPane::bluetooth});
+    EXPECT_EQ(store->notice()->detail, "No settings tool for this is installed. Install the blueman package.");
+
+    EXPECT_FALSE(store->loginEnabled());
+    store->setLaunchAtLogin(true);
+    EXPECT_TRUE(store->loginEnabled());
+    QFile entry(dir.filePath("autostart/sonorel-doctor.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_NE(entry.readAll().indexOf("Exec=/usr/bin/sonorel-doctor --background"), -1);
+    store->setLaunchAtLogin(false);
+    EXPECT_FALSE(store->loginEnabled());
+    EXPECT_FALSE(entry.exists());
 }
 
 }  // namespace

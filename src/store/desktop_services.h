@@ -1,0 +1,54 @@
+#pragma once
+
+// What the store asks of the desktop, each behind a small interface so that
+// the store's tests need no display: the clipboard, a save dialog, settings
+// panes and the login autostart entry.
+
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace sonorel {
+
+enum class SettingsPane { sound, bluetooth, notifications, microphonePrivacy };
+
+class DesktopServices {
+public:
+    virtual ~DesktopServices() = default;
+    virtual void copyText(const std::string& text) = 0;
+    // The file the user chose to save the report as; none when cancelled.
+    virtual std::optional<QString> chooseReportFile(const QString& proposedName) = 0;
+    // Opens a settings pane; false when no tool for it is installed.
+    virtual bool openSettingsPane(SettingsPane pane) = 0;
+
+protected:
+    DesktopServices() = default;
+    DesktopServices(const DesktopServices&) = delete;
+    DesktopServices& operator=(const DesktopServices&) = delete;
+};
+
+// The package that brings a tool for `pane`, for the notice when none is installed.
+std::string settingsPackageFor(SettingsPane pane);
+
+// Opens the first installed of a short list of tools for the pane (GNOME,
+// KDE, Xfce/Blueman, pavucontrol); false when none is installed.
+bool openInstalledSettingsPane(SettingsPane pane);
+
+// Launch at login through the XDG autostart entry
+// `configHome`/autostart/sonorel-doctor.desktop.
+class LaunchAtLogin {
+public:
+    explicit LaunchAtLogin(std::filesystem::path configHome) : m_entry(std::move(configHome) / "autostart/sonorel-doctor.desktop") {}
+
+    // The entry exists and is not hidden.
+    bool isEnabled() const;
+    // Writes or removes the entry; false when that failed.
+    bool setEnabled(bool enabled, const std::string& command) const;
+
+private:
+    std::filesystem::path m_entry;
+};
+
+}  // namespace sonorel
