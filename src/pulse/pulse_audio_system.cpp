@@ -343,11 +343,7 @@ PipeWireBridge& PulseAudioSystem::pipeWire()
     if (!m_pipeWire)
         m_pipeWire = std::make_unique<PipeWireBridge>(
             pipeWireRemoteFor(m_serverAddress), m_connectionTag, m_options.timeout,
-            [this](const PipeWireBridge::Overload& overload) { overloaded(overload.sink); },
-            [this] {
-                if (m_monitoring)
-                    m_changeCoalescer.start();
-            });
+            [this](const PipeWireBridge::Overload& overload) { overloaded(overload.sink); });
     return *m_pipeWire;
 }
 
@@ -358,21 +354,6 @@ void PulseAudioSystem::addPipeWireReadings(AudioSnapshot& snapshot, const std::s
     if (m_graphClock)
         for (auto& device : snapshot.devices)
             applyGraphClock(device, *m_graphClock);
-    // pipewire-pulse can show a long-lived connection another app's new
-    // default seconds late; PipeWire's own metadata has it at once.
-    const auto metadata = pipeWire().defaultsMetadata();
-    const auto idOf = [&](const std::string& node, bool isSink) -> std::optional<AudioObjectID> {
-        for (const auto& [uid, record] : m_devices)
-            if (record.isSink == isSink && record.name == node)
-                return deviceID(isSink, record.index);
-        return std::nullopt;
-    };
-    const auto sinkExists = [&](const std::string& node) { return idOf(node, true).has_value(); };
-    const auto sourceExists = [&](const std::string& node) { return idOf(node, false).has_value(); };
-    if (const auto sink = idOf(defaultNodeOf(metadata, "audio.sink", sinkExists), true))
-        snapshot.outputID = sink;
-    if (const auto source = idOf(defaultNodeOf(metadata, "audio.source", sourceExists), false))
-        snapshot.inputID = source;
     if (m_monitoring)
         pipeWire().watch(defaultSink);
 }
