@@ -1,11 +1,14 @@
-// One live reading of a busy setup (12 devices, 20 playing streams) and the
-// nine checks of it.
+// One live reading of a busy setup (12 devices, 20 playing streams), the
+// nine checks of it, and a store launched over it.
 
 #include "diagnostics/diagnostics.h"
 #include "pulse/pulse_audio_system.h"
+#include "store/doctor_store.h"
 #include "support/audio_rig.h"
+#include "support/scripted_audio_system.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <benchmark/benchmark.h>
@@ -57,6 +60,35 @@ void checks(benchmark::State& state)
         benchmark::DoNotOptimize(Diagnostics::checks(reading, std::nullopt));
 }
 BENCHMARK(checks)->Unit(benchmark::kMicrosecond);
+
+// Launching the store: loading a full activity log and its first reading,
+// taken on the audio thread.
+void storeLaunch(benchmark::State& state)
+{
+    const QTemporaryDir dir;
+    QSettings settings(dir.filePath("sonorel-doctor.conf"), QSettings::IniFormat);
+    ActivityLog log;
+    for (int n = 0; n < int(ActivityLog::capacity); ++n)
+        log.add(ActivityEntry{randomUuid(), systemNow(), "Audio device connected", "Speakers " + std::to_string(n),
+                              ActivityEntry::Kind::signal});
+    Preferences(settings).setActivity(log);
+    for (auto _ : state) {
+        // A fresh connection each time: the first reading lists everything.
+        AudioThread audio([address = rig->address()] {
+            return AudioThread::Parts{std::make_unique<PulseAudioSystem>(PulseAudioOptions{address}),
+                                      std::make_unique<testing::ScriptedRestarter>(),
+                                      []() -> QCoro::Task<> { co_return; }};
+        });
+        DoctorStore store(audio, settings, StoreServices{}, false);
+        while (!store.hasRefreshed())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (store.history().entries.size() != ActivityLog::capacity || store.snapshot().devices.size() != 12) {
+            state.SkipWithError("the store did not load the log and the busy setup");
+            return;
+        }
+    }
+}
+BENCHMARK(storeLaunch)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace
 
