@@ -14,6 +14,7 @@ class SleepWatcher final : public QObject {
 
 public:
     explicit SleepWatcher(std::function<void()> onWake, QObject* parent = nullptr);
+    ~SleepWatcher() override;
     bool isListening() const { return m_listening; }
 
 private slots:
@@ -21,6 +22,7 @@ private slots:
 
 private:
     std::function<void()> m_onWake;
+    QString m_busName;
     bool m_listening = false;
 };
 

@@ -79,6 +79,8 @@ TEST(doctor_store_wake, a_wake_announced_by_logind_records_the_time_and_logs_it)
     ASSERT_FALSE(store.history().entries.empty());
     EXPECT_EQ(store.history().entries[0].title, "Computer woke from sleep");
     EXPECT_EQ(store.history().entries.size(), 1u) << "going to sleep is no wake";
+    // The wake's own reading ends before the store does.
+    runTask(store.refresh());
 
     bus.terminate();
     bus.waitForFinished();
