@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include "audio/audio_log.h"
 #include "audio/audio_repair_error.h"
 #include "audio/quick_fix_planner.h"
 #include "audio/repair_coordinator.h"
@@ -311,7 +312,7 @@ std::string runReport(const QStringList& arguments)
     const auto settings = userSettings();
     const Preferences preferences(*settings);
     DiagnosticReportState state;
-    state.generatedAt = std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
+    state.generatedAt = systemNow();
     state.system = systemDescription();
     state.appVersion = SONOREL_VERSION;
     state.monitoringEnabled = preferences.monitoring();

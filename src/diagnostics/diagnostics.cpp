@@ -36,14 +36,6 @@ bool allRestorable(const std::vector<AudioChannelState>& controls)
     return std::all_of(controls.begin(), controls.end(), [](const auto& c) { return isRestorable(c); });
 }
 
-std::string lowercased(std::string_view text)
-{
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return result;
-}
-
 std::string joined(const std::vector<std::string>& parts, std::string_view separator)
 {
     std::string result;

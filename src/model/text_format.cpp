@@ -1,5 +1,7 @@
 #include "model/text_format.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include <cstdio>
@@ -16,6 +18,14 @@ std::string kilohertzNumber(double hertz)
 std::string kilohertzText(double hertz)
 {
     return kilohertzNumber(hertz) + " kHz";
+}
+
+std::string lowercased(std::string_view text)
+{
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return result;
 }
 
 int wholePercent(float level)

@@ -1,5 +1,7 @@
 #include "pulse/pulse_audio_system.h"
 
+#include "audio/audio_log.h"
+
 #include "pulse/pipewire_bridge.h"
 #include "pulse/pulse_internal.h"
 #include "pulse/pulse_mapping.h"
@@ -20,8 +22,6 @@
 namespace sonorel {
 
 namespace {
-
-Q_LOGGING_CATEGORY(audioLog, "dev.mirthwork.SonorelDoctor.audio")
 
 // Nobody waits on a subscription; a refused one is worth a line in the journal,
 // since every reading then lists everything and changes arrive only with it.
@@ -278,7 +278,7 @@ std::optional<PulseAudioSystem::Reading> PulseAudioSystem::read()
 AudioSnapshot PulseAudioSystem::unreadable(const std::string& message) const
 {
     AudioSnapshot snapshot;
-    snapshot.capturedAt = now();
+    snapshot.capturedAt = systemNow();
     snapshot.readError = message;
     return snapshot;
 }
@@ -334,7 +334,7 @@ AudioSnapshot PulseAudioSystem::snapshot()
     if (m_isPipeWire)
         addPipeWireReadings(snapshot, reading->server.defaultSink);
     m_overloads.showIn(snapshot);
-    snapshot.capturedAt = now();
+    snapshot.capturedAt = systemNow();
     return snapshot;
 }
 
@@ -369,7 +369,7 @@ void PulseAudioSystem::overloaded(const std::string& sink)
             m_pipeWire->watch(*current);
         return;
     }
-    const Date at = now();
+    const Date at = systemNow();
     m_overloads.record(at, current);
     if (m_onOverload)
         m_onOverload(at);

@@ -158,10 +158,6 @@ inline AudioRepairError commandRefusal(int paError)
 }
 
 
-inline Date now()
-{
-    return std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
-}
 
 
 }  // namespace pulse

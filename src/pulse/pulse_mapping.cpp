@@ -1,5 +1,7 @@
 #include "pulse/pulse_mapping.h"
 
+#include "model/text_format.h"
+
 #include <pulse/channelmap.h>
 #include <pulse/def.h>
 #include <pulse/proplist.h>
@@ -24,12 +26,6 @@ std::string property(const Properties& properties, const std::string& key)
 {
     auto found = properties.find(key);
     return found == properties.end() ? std::string{} : found->second;
-}
-
-std::string lowercased(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return text;
 }
 
 bool namesDisplay(const std::string& text)

@@ -32,11 +32,6 @@ std::set<std::string> aliveUIDs(const AudioSnapshot& snapshot)
 
 }  // namespace
 
-Date systemNow()
-{
-    return std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
-}
-
 Uuid randomUuid()
 {
     static thread_local std::mt19937_64 generator{std::random_device{}()};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/audio_log.h"
 #include "audio/quick_fix_planner.h"
 #include "diagnostics/diagnostic_report.h"
 #include "model/activity_log.h"
@@ -51,8 +52,6 @@ struct FeedbackRepairStep {
 // started is not offered.
 void foldUndoChanges(std::vector<AudioConfigurationChange>& undo, const std::vector<AudioConfigurationChange>& changes);
 
-// The system clock, to the microsecond the model keeps.
-Date systemNow();
 // A random (version 4) UUID.
 Uuid randomUuid();
 

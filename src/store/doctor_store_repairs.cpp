@@ -1,6 +1,8 @@
 #include "store/doctor_store.h"
 
+#include "audio/audio_log.h"
 #include "audio/audio_repair_error.h"
+#include "model/text_format.h"
 
 #include <QLoggingCategory>
 #include <QPointer>
@@ -11,8 +13,6 @@
 namespace sonorel {
 
 namespace {
-
-Q_LOGGING_CATEGORY(storeLog, "dev.mirthwork.SonorelDoctor.audio")
 
 // Actions that can interrupt a recording.
 bool isDisruptive(RepairAction action)
@@ -40,13 +40,6 @@ bool isOnly(const std::vector<RepairAction>& actions, RepairAction action)
     return actions.size() == 1 && actions.front() == action;
 }
 
-std::string lowercased(std::string_view text)
-{
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return result;
-}
 
 }  // namespace
 
@@ -169,7 +162,7 @@ QCoro::Task<> DoctorStore::runRepairs(std::vector<RepairAction> actions, bool fo
             co_return;
         }
         addActivity(std::string(title(action)), *outcome.message, ActivityEntry::Kind::repair);
-        qCInfo(storeLog, "Repair finished: %s", std::string(caseName(action)).c_str());
+        qCInfo(audioLog, "Repair finished: %s", std::string(caseName(action)).c_str());
         messages.push_back(*outcome.message);
         co_await refresh();
         if (!self)
