@@ -1,5 +1,7 @@
 #include "pulse/graph_clock.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -83,6 +85,30 @@ std::optional<uint32_t> forceRateFor(double rate, const GraphClock& clock, std::
     if (std::find(clock.allowedRates.begin(), clock.allowedRates.end(), wanted) != clock.allowedRates.end())
         return wanted;
     return std::nullopt;
+}
+
+namespace {
+
+std::string nodeNameIn(const std::map<std::string, std::string>& metadata, const std::string& key)
+{
+    auto found = metadata.find(key);
+    if (found == metadata.end())
+        return {};
+    const auto value = nlohmann::json::parse(found->second, nullptr, false);
+    if (!value.is_object() || !value.contains("name") || !value["name"].is_string())
+        return {};
+    return value["name"].get<std::string>();
+}
+
+}  // namespace
+
+std::string defaultNodeOf(const std::map<std::string, std::string>& metadata, std::string_view kind,
+                          const std::function<bool(const std::string&)>& exists)
+{
+    const std::string configured = nodeNameIn(metadata, "default.configured." + std::string(kind));
+    if (!configured.empty() && exists(configured))
+        return configured;
+    return nodeNameIn(metadata, "default." + std::string(kind));
 }
 
 std::optional<std::string> pipeWireRemoteFor(const std::optional<std::string>& pulseServer)

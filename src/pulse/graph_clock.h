@@ -6,6 +6,7 @@
 #include "model/audio_snapshot.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -44,6 +45,13 @@ void applyGraphClock(AudioDevice& device, const GraphClock& clock);
 // itself when the graph allows it, 0 (lifting a force) when it is the rate
 // the device reports unforced. Absent when the graph cannot run at it.
 std::optional<uint32_t> forceRateFor(double rate, const GraphClock& clock, std::optional<uint32_t> unforcedRate);
+
+// The node that PipeWire's "default" metadata names for `kind` ("audio.sink"
+// or "audio.source"): the configured choice while a node of that name
+// `exists`, else the one the session manager settled on; empty when neither
+// is readable. Values are JSON such as {"name": "alsa_output.pci-0000_00_1f.3"}.
+std::string defaultNodeOf(const std::map<std::string, std::string>& metadata, std::string_view kind,
+                          const std::function<bool(const std::string&)>& exists);
 
 // PipeWire's socket beside the pulse socket "[unix:]<dir>/pulse/native" (the
 // rig and a user session keep both in one runtime directory); absent for any

@@ -67,8 +67,19 @@ struct PipeWireBridge::ClientProbe {
 struct PipeWireBridge::Hooks {
     spa_hook core{};
     spa_hook registry{};
-    spa_hook settings{};
     spa_hook profiler{};
+};
+
+// One bound metadata object and the values of its subject 0.
+struct PipeWireBridge::Metadata {
+    Metadata(PipeWireBridge* owner, std::string_view metadataName) : bridge(owner), name(metadataName) {}
+
+    PipeWireBridge* bridge = nullptr;
+    std::string_view name;
+    pw_metadata* proxy = nullptr;
+    uint32_t id = 0;
+    spa_hook hook{};
+    std::map<std::string, std::string> values;
 };
 
 class PipeWireBridge::Lock {
@@ -108,11 +119,12 @@ const pw_registry_events registryEvents = [] {
     return events;
 }();
 
-const pw_metadata_events settingsEvents = [] {
+const pw_metadata_events metadataEvents = [] {
     pw_metadata_events events{};
     events.version = PW_VERSION_METADATA_EVENTS;
-    events.property = [](void* self, uint32_t subject, const char* key, const char*, const char* value) {
-        bridge(self)->settingChanged(subject, key, value);
+    events.property = [](void* data, uint32_t subject, const char* key, const char*, const char* value) {
+        auto* metadata = static_cast<PipeWireBridge::Metadata*>(data);
+        metadata->bridge->metadataChanged(*metadata, subject, key, value);
         return 0;
     };
     return events;
@@ -209,9 +221,12 @@ std::vector<ProfiledCycle> cyclesOf(const spa_pod* pod)
 }  // namespace
 
 PipeWireBridge::PipeWireBridge(std::optional<std::string> remote, std::string connectionTag,
-                               std::chrono::milliseconds timeout, std::function<void(const Overload&)> onOverload)
+                               std::chrono::milliseconds timeout, std::function<void(const Overload&)> onOverload,
+                               std::function<void()> onDefaultsChanged)
     : m_remote(std::move(remote)), m_connectionTag(std::move(connectionTag)), m_timeout(timeout),
-      m_onOverload(std::move(onOverload)),
+      m_onOverload(std::move(onOverload)), m_onDefaultsChanged(std::move(onDefaultsChanged)),
+      m_settings(std::make_unique<Metadata>(this, "settings")),
+      m_defaults(std::make_unique<Metadata>(this, "default")),
       m_hooks(std::make_unique<Hooks>())
 {
     // Safe to call more than once; never undone, as pw_deinit is not counted.
@@ -266,11 +281,8 @@ void PipeWireBridge::disconnect()
 {
     releaseProfiler();
     releaseProbes();
-    if (m_settings) {
-        removeHook(m_hooks->settings);
-        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_settings));
-        m_settings = nullptr;
-    }
+    release(*m_settings);
+    release(*m_defaults);
     if (m_registry) {
         removeHook(m_hooks->registry);
         pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_registry));
@@ -285,7 +297,6 @@ void PipeWireBridge::disconnect()
     m_bound = false;
     m_doneSeq = -1;
     m_profilerID.reset();
-    m_settingValues.clear();
     // A restarted PipeWire counts xruns from 0 again.
     m_detector.reset();
 }
@@ -320,9 +331,9 @@ std::optional<GraphClock> PipeWireBridge::clock()
     // A connection that broke since the last call is only noticed now: one fresh try.
     if (!answered && m_broken)
         answered = ensureConnected(deadline) && roundTrip(deadline);
-    if (!answered || !m_settings || !m_sameServer)
+    if (!answered || !m_settings->proxy || !m_sameServer)
         return std::nullopt;
-    return graphClockOf(m_settingValues);
+    return graphClockOf(m_settings->values);
 }
 
 int PipeWireBridge::forceRate(uint32_t rate)
@@ -334,16 +345,16 @@ int PipeWireBridge::forceRate(uint32_t rate)
     // The caller has just read the clock: no round trip before the write.
     if (!ensureConnected(deadline))
         return -EPIPE;
-    if (!m_settings || !m_sameServer)
+    if (!m_settings->proxy || !m_sameServer)
         return -ENOTSUP;
     const std::string value = std::to_string(rate);
-    setMetadataProperty(m_settings, "clock.force-rate", "Spa:Int", value.c_str());
+    setMetadataProperty(m_settings->proxy, "clock.force-rate", "Spa:Int", value.c_str());
     // The metadata echoes every change to its listeners, so ours is back
     // before the sync's answer if PipeWire took it.
     if (!roundTrip(deadline))
         return m_broken ? -EPIPE : -ETIMEDOUT;
-    auto found = m_settingValues.find("clock.force-rate");
-    return found != m_settingValues.end() && found->second == value ? 0 : -EIO;
+    auto found = m_settings->values.find("clock.force-rate");
+    return found != m_settings->values.end() && found->second == value ? 0 : -EIO;
 }
 
 void PipeWireBridge::watch(const std::string& sink)
@@ -412,16 +423,18 @@ void PipeWireBridge::coreError(uint32_t id, int res)
 void PipeWireBridge::globalAdded(uint32_t id, const char* type, const spa_dict* props)
 {
     const std::string_view kind = type ? type : "";
-    if (kind == PW_TYPE_INTERFACE_Metadata && !m_settings && props) {
+    if (kind == PW_TYPE_INTERFACE_Metadata && props) {
         const char* name = spa_dict_lookup(props, PW_KEY_METADATA_NAME);
-        if (!name || std::string_view(name) != "settings")
-            return;
-        m_settings = static_cast<pw_metadata*>(pw_registry_bind(m_registry, id, type, PW_VERSION_METADATA, 0));
-        if (!m_settings)
-            return;
-        m_settingsID = id;
-        addMetadataListener(m_settings, &m_hooks->settings, &settingsEvents, this);
-        m_bound = true;
+        for (Metadata* metadata : {m_settings.get(), m_defaults.get()}) {
+            if (metadata->proxy || !name || metadata->name != name)
+                continue;
+            metadata->proxy = static_cast<pw_metadata*>(pw_registry_bind(m_registry, id, type, PW_VERSION_METADATA, 0));
+            if (!metadata->proxy)
+                return;
+            metadata->id = id;
+            addMetadataListener(metadata->proxy, &metadata->hook, &metadataEvents, metadata);
+            m_bound = true;
+        }
     } else if (kind == PW_TYPE_INTERFACE_Profiler && !m_profilerID) {
         m_profilerID = id;
         if (m_watching && m_sameServer)
@@ -466,30 +479,56 @@ void PipeWireBridge::clientProperties(const spa_dict* props)
         bindProfiler();
 }
 
+void PipeWireBridge::release(Metadata& metadata)
+{
+    if (!metadata.proxy)
+        return;
+    removeHook(metadata.hook);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(metadata.proxy));
+    metadata.proxy = nullptr;
+    metadata.values.clear();
+}
+
 void PipeWireBridge::globalRemoved(uint32_t id)
 {
-    if (m_settings && id == m_settingsID) {
-        removeHook(m_hooks->settings);
-        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_settings));
-        m_settings = nullptr;
-        m_settingValues.clear();
-    }
+    for (Metadata* metadata : {m_settings.get(), m_defaults.get()})
+        if (metadata->proxy && id == metadata->id)
+            release(*metadata);
     if (m_profilerID == id) {
         releaseProfiler();
         m_profilerID.reset();
     }
 }
 
-void PipeWireBridge::settingChanged(uint32_t subject, const char* key, const char* value)
+void PipeWireBridge::metadataChanged(Metadata& metadata, uint32_t subject, const char* key, const char* value)
 {
     if (subject != PW_ID_CORE)
         return;
     if (!key)
-        m_settingValues.clear();
+        metadata.values.clear();
     else if (!value)
-        m_settingValues.erase(key);
+        metadata.values.erase(key);
     else
-        m_settingValues[key] = value;
+        metadata.values[key] = value;
+    // Another app's new default: monitoring hears of it at once.
+    if (&metadata == m_defaults.get() && m_watching && m_sameServer && m_onDefaultsChanged
+        && !m_defaultsChangeQueued.exchange(true))
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_defaultsChangeQueued = false;
+                if (m_onDefaultsChanged)
+                    m_onDefaultsChanged();
+            },
+            Qt::QueuedConnection);
+}
+
+std::map<std::string, std::string> PipeWireBridge::defaultsMetadata() const
+{
+    if (!m_loop)
+        return {};
+    const Lock lock(m_loop);
+    return m_sameServer ? m_defaults->values : std::map<std::string, std::string>{};
 }
 
 void PipeWireBridge::profiled(const spa_pod* pod)

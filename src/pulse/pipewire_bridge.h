@@ -43,9 +43,11 @@ public:
 
     // `remote` is the socket path; absent: libpipewire's default.
     // `onOverload` runs on the main thread.
-    // `connectionTag` is the value of pulse::connectionTagKey on our pulse connection.
+    // `connectionTag` is the value of pulse::connectionTagKey on our pulse
+    // connection. `onDefaultsChanged` runs on this object's thread when the
+    // "default" metadata changes while watching.
     PipeWireBridge(std::optional<std::string> remote, std::string connectionTag, std::chrono::milliseconds timeout,
-                   std::function<void(const Overload&)> onOverload);
+                   std::function<void(const Overload&)> onOverload, std::function<void()> onDefaultsChanged = {});
     ~PipeWireBridge() override;
     PipeWireBridge(const PipeWireBridge&) = delete;
     PipeWireBridge& operator=(const PipeWireBridge&) = delete;
@@ -59,6 +61,9 @@ public:
     // the value did not take, -ENOTSUP as well when this is not the pulse
     // side's server). Meant right after `clock()`.
     int forceRate(uint32_t rate);
+    // The "default" metadata's values (default.audio.sink and friends) as of
+    // the last `clock()`; empty when this is not the pulse side's server.
+    std::map<std::string, std::string> defaultsMetadata() const;
     // Profiles the graph and reports overloads of the driver behind `sink`
     // (a node name). Calling again only changes the sink.
     void watch(const std::string& sink);
@@ -70,7 +75,8 @@ public:
     void coreError(uint32_t id, int res);
     void globalAdded(uint32_t id, const char* type, const spa_dict* props);
     void globalRemoved(uint32_t id);
-    void settingChanged(uint32_t subject, const char* key, const char* value);
+    struct Metadata;
+    void metadataChanged(Metadata& metadata, uint32_t subject, const char* key, const char* value);
     void profiled(const spa_pod* pod);
     void clientProperties(const spa_dict* props);
 
@@ -85,6 +91,7 @@ private:
     bool roundTrip(Deadline deadline);
     void bindProfiler();
     void releaseProfiler();
+    void release(Metadata& metadata);
     void probeClient(uint32_t id, const char* type);
     void releaseProbes();
 
@@ -92,13 +99,16 @@ private:
     std::string m_connectionTag;
     std::chrono::milliseconds m_timeout;
     std::function<void(const Overload&)> m_onOverload;
+    std::function<void()> m_onDefaultsChanged;
+    std::atomic<bool> m_defaultsChangeQueued = false;
 
     pw_thread_loop* m_loop = nullptr;
     pw_context* m_context = nullptr;
     // Everything below is guarded by the loop lock.
     pw_core* m_core = nullptr;
     pw_registry* m_registry = nullptr;
-    pw_metadata* m_settings = nullptr;
+    std::unique_ptr<Metadata> m_settings;  // the graph clock
+    std::unique_ptr<Metadata> m_defaults;  // the default devices
     pw_proxy* m_profiler = nullptr;
     std::unique_ptr<Hooks> m_hooks;
     // Clients that may be our pulse connection, bound to read their properties.
@@ -107,9 +117,7 @@ private:
     bool m_broken = false;
     int m_doneSeq = -1;
     bool m_bound = false;  // a bind went out since the last round trip
-    uint32_t m_settingsID = 0;
     std::optional<uint32_t> m_profilerID;
-    std::map<std::string, std::string> m_settingValues;
     bool m_watching = false;
     std::string m_sink;
     pulse::OverloadDetector m_detector;

@@ -292,6 +292,9 @@ AudioSnapshot PulseAudioSystem::snapshot()
         return unreadable(unavailableText);
     }
     m_isPipeWire = reading->server.serverName.find("PipeWire") != std::string::npos;
+    m_graphClock.reset();
+    if (m_isPipeWire)
+        takePipeWireDefaults(reading->server, reading->devices);
 
     AudioSnapshot snapshot;
     std::set<uint32_t> runningSources;
@@ -330,9 +333,11 @@ AudioSnapshot PulseAudioSystem::snapshot()
     snapshot.clients = clientsOf(reading->streams, reading->ownClientIndex);
     snapshot.clientActivityKnown = true;
     snapshot.inputActivityKnown = true;
-    m_graphClock.reset();
-    if (m_isPipeWire)
-        addPipeWireReadings(snapshot, reading->server.defaultSink);
+    if (m_graphClock)
+        for (auto& device : snapshot.devices)
+            applyGraphClock(device, *m_graphClock);
+    if (m_isPipeWire && m_monitoring)
+        pipeWire().watch(reading->server.defaultSink);
     m_overloads.showIn(snapshot);
     snapshot.capturedAt = systemNow();
     return snapshot;
@@ -343,19 +348,37 @@ PipeWireBridge& PulseAudioSystem::pipeWire()
     if (!m_pipeWire)
         m_pipeWire = std::make_unique<PipeWireBridge>(
             pipeWireRemoteFor(m_serverAddress), m_connectionTag, m_options.timeout,
-            [this](const PipeWireBridge::Overload& overload) { overloaded(overload.sink); });
+            [this](const PipeWireBridge::Overload& overload) { overloaded(overload.sink); },
+            [this] {
+                if (m_monitoring)
+                    m_changeCoalescer.start();
+            });
     return *m_pipeWire;
 }
 
-void PulseAudioSystem::addPipeWireReadings(AudioSnapshot& snapshot, const std::string& defaultSink)
+void PulseAudioSystem::takePipeWireDefaults(ServerRecord& server, const std::vector<DeviceRecord>& devices)
 {
     // Without the graph's settings the pulse view stands, and rates stay fixed.
     m_graphClock = pipeWire().clock();
-    if (m_graphClock)
-        for (auto& device : snapshot.devices)
-            applyGraphClock(device, *m_graphClock);
-    if (m_monitoring)
-        pipeWire().watch(defaultSink);
+    for (const bool isSink : {true, false}) {
+        const auto node = pipeWireDefault(isSink, [&](const std::string& name) {
+            return std::any_of(devices.begin(), devices.end(),
+                               [&](const DeviceRecord& d) { return d.isSink == isSink && d.name == name; });
+        });
+        if (node)
+            (isSink ? server.defaultSink : server.defaultSource) = *node;
+    }
+}
+
+std::optional<std::string> PulseAudioSystem::pipeWireDefault(bool isSink,
+                                                             const std::function<bool(const std::string&)>& exists)
+{
+    // pipewire-pulse can show a long-lived connection another app's new
+    // default seconds late; PipeWire's own metadata has it at once.
+    std::string node = defaultNodeOf(pipeWire().defaultsMetadata(), isSink ? "audio.sink" : "audio.source", exists);
+    if (node.empty() || !exists(node))
+        return std::nullopt;
+    return node;
 }
 
 void PulseAudioSystem::overloaded(const std::string& sink)
@@ -392,9 +415,20 @@ std::optional<ServerRecord> PulseAudioSystem::readServer()
 std::optional<std::string> PulseAudioSystem::defaultSinkName()
 {
     const auto server = readServer();
-    if (!server || server->defaultSink.empty())
+    if (!server)
+        return std::nullopt;
+    if (m_isPipeWire)
+        if (auto node = pipeWireDefault(true, [&](const std::string& name) { return known(true, name); }))
+            return node;
+    if (server->defaultSink.empty())
         return std::nullopt;
     return server->defaultSink;
+}
+
+bool PulseAudioSystem::known(bool isSink, const std::string& name) const
+{
+    return std::any_of(m_devices.begin(), m_devices.end(),
+                       [&](const auto& entry) { return entry.second.isSink == isSink && entry.second.name == name; });
 }
 
 void PulseAudioSystem::startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload)

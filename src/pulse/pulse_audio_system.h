@@ -87,8 +87,14 @@ private:
     void writeDefault(bool isSink, const std::string& name);
     std::optional<pulse::ServerRecord> readServer();
     std::optional<std::string> defaultSinkName();
+    // A device of ours by its server name, as of the last reading.
+    bool known(bool isSink, const std::string& name) const;
     PipeWireBridge& pipeWire();
-    void addPipeWireReadings(AudioSnapshot& snapshot, const std::string& defaultSink);
+    // On PipeWire: reads the graph clock and puts the metadata's default nodes
+    // into `server` where they name one of `devices`.
+    void takePipeWireDefaults(pulse::ServerRecord& server, const std::vector<pulse::DeviceRecord>& devices);
+    // The default node of PipeWire's metadata as of the last clock reading, when it `exists`.
+    std::optional<std::string> pipeWireDefault(bool isSink, const std::function<bool(const std::string&)>& exists);
     void writeRate(uint32_t unforcedRate, double rate);
     void overloaded(const std::string& sink);
 

@@ -119,8 +119,9 @@ void PulseAudioSystem::writeDefault(bool isSink, const std::string& name)
                       : pa_context_set_default_source(m_context, name.c_str(), onSuccess, w);
     });
     // WirePlumber, not pipewire-pulse, decides the default a moment after the
-    // write, later still on a busy machine: wait (bounded) so that the
-    // caller's read-back sees the outcome. A frozen server ends the wait at
+    // write, later still on a busy machine, and PipeWire's metadata may show
+    // it later than pipewire-pulse: wait (bounded) so that the caller's
+    // read-back sees the outcome. A frozen server ends the wait at
     // its first unanswered look.
     if (!m_isPipeWire)
         return;
@@ -128,8 +129,16 @@ void PulseAudioSystem::writeDefault(bool isSink, const std::string& name)
     auto lastConnect = start;
     while (std::chrono::steady_clock::now() - start < defaultSettleTime) {
         const auto server = readServer();
-        if (!server || (isSink ? server->defaultSink : server->defaultSource) == name)
+        if (!server)
             return;
+        // PipeWire's metadata, which readings follow, must show it too.
+        if ((isSink ? server->defaultSink : server->defaultSource) == name) {
+            pipeWire().clock();
+            const auto node =
+                pipeWireDefault(isSink, [&](const std::string& n) { return n == name || known(isSink, n); });
+            if (!node || *node == name)
+                return;
+        }
         if (std::chrono::steady_clock::now() - lastConnect > staleViewInterval) {
             // pipewire-pulse can keep showing one connection the old default; a
             // fresh connection sees what WirePlumber decided.

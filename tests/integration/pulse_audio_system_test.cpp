@@ -129,6 +129,24 @@ TEST_F(pulse_audio_system, the_alert_output_follows_stream_restore_while_its_sin
     EXPECT_EQ(s.systemOutputDevice()->uid, speakers);
 }
 
+// A long-lived connection sees another app's new default in the reading
+// that follows the change's report; pipewire-pulse alone can show it seconds late.
+TEST_F(pulse_audio_system, a_default_changed_by_another_app_shows_in_the_reading_after_its_report)
+{
+    int changes = 0;
+    audio.startMonitoring([&] { ++changes; }, [](Date) {});
+    ASSERT_EQ(audio.snapshot().outputDevice()->uid, speakers);
+    for (int round = 0; round < 20; ++round) {
+        const std::string& expected = round % 2 ? speakers : hdmi;
+        const int seen = changes;
+        rig.run("pactl", {"set-default-sink", QString::fromStdString(expected)});
+        ASSERT_TRUE(processEventsUntil([&] { return changes > seen; })) << "round " << round;
+        const AudioSnapshot s = audio.snapshot();
+        ASSERT_TRUE(s.outputDevice());
+        EXPECT_EQ(s.outputDevice()->uid, expected) << "round " << round;
+    }
+}
+
 TEST_F(pulse_audio_system, refuses_what_the_device_cannot_do)
 {
     EXPECT_EQ(errorOf(AudioSetting::Volume{speakers, AudioDirection::output, 0, 1.0001f}),

@@ -141,3 +141,17 @@ TEST(graph_clock_test, the_pipewire_socket_sits_beside_a_local_pulse_socket_only
 }
 
 }  // namespace
+
+TEST(graph_clock_test, the_default_node_is_the_configured_one_while_it_exists_else_the_effective_one)
+{
+    const std::map<std::string, std::string> metadata{
+        {"default.audio.sink", R"({"name":"speakers"})"},
+        {"default.configured.audio.sink", R"({ "name": "hdmi" })"},
+        {"default.audio.source", "not json"},
+    };
+    const auto exists = [](const std::string& node) { return node == "hdmi" || node == "speakers"; };
+    EXPECT_EQ(defaultNodeOf(metadata, "audio.sink", exists), "hdmi");
+    EXPECT_EQ(defaultNodeOf(metadata, "audio.sink", [](const std::string& n) { return n == "speakers"; }), "speakers");
+    EXPECT_EQ(defaultNodeOf(metadata, "audio.source", exists), "");
+    EXPECT_EQ(defaultNodeOf({}, "audio.sink", exists), "");
+}
