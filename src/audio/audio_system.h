@@ -35,6 +35,9 @@ public:
     virtual void startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload) = 0;
     // Removes every listener monitoring installed; harmless when off.
     virtual void stopMonitoring() = 0;
+    // Drops the overloads reported so far, so that a freshly restarted
+    // service is not blamed for them.
+    virtual void forgetOverloads() {}
 
     // A sentence added to a rate repair's result when a rate write reaches
     // beyond the one device (a sound server that clocks every device alike).

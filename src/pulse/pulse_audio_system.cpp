@@ -398,6 +398,11 @@ void PulseAudioSystem::overloaded(const std::string& sink)
         m_onOverload(at);
 }
 
+void PulseAudioSystem::forgetOverloads()
+{
+    m_overloads = {};
+}
+
 std::optional<ServerRecord> PulseAudioSystem::readServer()
 {
     if (!connect())

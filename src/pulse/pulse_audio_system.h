@@ -56,6 +56,7 @@ public:
     void setDefaultInput(const std::string& uid) override;
     void setNominalRate(const std::string& uid, double rate) override;
     void stopMonitoring() override;
+    void forgetOverloads() override;
     std::string rateChangeNote() const override;
 
     // While on, `onChange` is called (on the main thread, bursts merged) when

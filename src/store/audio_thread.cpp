@@ -43,13 +43,15 @@ QCoro::Task<> fulfil(std::shared_ptr<QPromise<T>> done, Work job, On& on)
     done->finish();
 }
 
-QCoro::Task<RepairOutcome> performOn(RepairCoordinator& coordinator, RepairAction action,
+QCoro::Task<RepairOutcome> performOn(RepairCoordinator& coordinator, AudioSystem& audio, RepairAction action,
                                     std::optional<PreferredOutput> preferredOutput,
                                     std::optional<PreferredOutput> lastWorkingOutput)
 {
     RepairOutcome outcome;
     try {
         outcome.message = co_await coordinator.perform(action, preferredOutput, lastWorkingOutput);
+        if (action == RepairAction::restartAudio)
+            audio.forgetOverloads();
     } catch (...) {
         outcome.failure = std::current_exception();
     }
@@ -139,7 +141,7 @@ QCoro::Task<RepairOutcome> AudioThread::perform(RepairAction action, std::option
                                                 std::optional<PreferredOutput> lastWorkingOutput)
 {
     // A coroutine lambda's captures die with the lambda: the inner coroutine takes copies.
-    return call([=](Resident& r) { return performOn(r.coordinator, action, preferredOutput, lastWorkingOutput); });
+    return call([=](Resident& r) { return performOn(r.coordinator, *r.parts.audio, action, preferredOutput, lastWorkingOutput); });
 }
 
 QCoro::Task<void> AudioThread::undo(std::vector<AudioConfigurationChange> changes)

@@ -2,6 +2,9 @@
 
 #include "model/model_json.h"
 
+#include <QDir>
+#include <QTemporaryDir>
+
 namespace sonorel {
 
 namespace {
@@ -101,6 +104,29 @@ std::unique_ptr<QSettings> userSettings()
     // On Linux the native format is INI, in a file named .conf.
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("sonorel-doctor"),
                                        QStringLiteral("sonorel-doctor"));
+}
+
+namespace {
+
+struct TemporaryDirectory {
+    QTemporaryDir dir{QDir::temp().filePath(QStringLiteral("sonorel-doctor-uitest-XXXXXX"))};
+};
+
+// The directory is a base before QSettings so that it outlives the settings' last write.
+class ThrowAwaySettings final : private TemporaryDirectory, public QSettings {
+public:
+    ThrowAwaySettings() : QSettings(dir.filePath(QStringLiteral("sonorel-doctor.conf")), QSettings::IniFormat) {}
+    bool valid() const { return dir.isValid(); }
+};
+
+}  // namespace
+
+std::unique_ptr<QSettings> throwAwaySettings()
+{
+    auto settings = std::make_unique<ThrowAwaySettings>();
+    if (!settings->valid())
+        return nullptr;
+    return settings;
 }
 
 }  // namespace sonorel

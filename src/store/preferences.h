@@ -41,4 +41,9 @@ private:
 // The user's own settings: $XDG_CONFIG_HOME/sonorel-doctor/sonorel-doctor.conf.
 std::unique_ptr<QSettings> userSettings();
 
+// Settings for a run under "--ui-testing": an empty file in a new temporary
+// directory that no later launch reuses, removed with the object. Null when
+// no temporary directory can be made.
+std::unique_ptr<QSettings> throwAwaySettings();
+
 }  // namespace sonorel

@@ -213,7 +213,7 @@ TEST(fold_undo_changes, a_setting_changed_twice_undoes_to_its_first_value_and_a_
     EXPECT_EQ(undo.size(), 1u);
 }
 
-TEST_F(doctor_store, overloads_log_once_per_five_seconds_and_wake_logs_only_with_monitoring_on)
+TEST_F(doctor_store, overloads_log_once_per_five_seconds_are_forgotten_after_a_restart_and_wake_logs_only_with_monitoring_on)
 {
     start(snapshot({output(1, "Speakers")}, 1));
     for (double t : {0.0, 3.0, 6.0, 5.0})
@@ -229,6 +229,13 @@ TEST_F(doctor_store, overloads_log_once_per_five_seconds_and_wake_logs_only_with
     store->setMonitoringEnabled(true);
     run(store->recordWake(at(3100)));
     EXPECT_EQ(titles()[0], "Computer woke from sleep");
+
+    // The restarted service is not blamed for what its predecessor reported.
+    server->state.lastOverload = clock;
+    server->state.overloadDates = {clock};
+    run(store->perform(RepairAction::restartAudio));
+    EXPECT_EQ(titles()[0], "Restart audio service");
+    EXPECT_EQ(store->snapshot().recentOverloadCount(), 0);
 }
 
 TEST_F(doctor_store, monitoring_follows_its_switch_and_reports_refresh_the_reading)

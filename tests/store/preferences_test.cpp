@@ -2,6 +2,8 @@
 #include "store/preferences.h"
 #include "support/snapshot_fixtures.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -92,3 +94,21 @@ TEST_F(preferences, corrupt_values_read_as_their_defaults_and_stay_untouched)
 }
 
 }  // namespace
+
+TEST(throw_away_settings, each_run_starts_empty_and_leaves_nothing_behind)
+{
+    QString file;
+    {
+        const auto first = throwAwaySettings();
+        ASSERT_TRUE(first);
+        Preferences(*first).setMonitoring(false);
+        first->sync();
+        file = first->fileName();
+        EXPECT_TRUE(QFile::exists(file));
+        const auto second = throwAwaySettings();
+        ASSERT_TRUE(second);
+        EXPECT_NE(second->fileName(), file);
+        expectDefaults(Preferences(*second));
+    }
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(file).path()));
+}

@@ -59,6 +59,11 @@ public:
         m_onChange = nullptr;
         m_onOverload = nullptr;
     }
+    void forgetOverloads() override
+    {
+        state.lastOverload.reset();
+        state.overloadDates.clear();
+    }
     bool isMonitoring() const { return bool(m_onChange); }
     // What a monitoring server reports; nothing while monitoring is off.
     void reportChange() const
