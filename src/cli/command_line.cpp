@@ -7,6 +7,7 @@
 #include "audio/run_task.h"
 #include "diagnostics/diagnostic_report.h"
 #include "diagnostics/diagnostics.h"
+#include "listening/live_audio_streams.h"
 #include "model/model_json.h"
 #include "pulse/pulse_audio_system.h"
 #include "sonorel_config.h"
@@ -14,12 +15,15 @@
 #include "store/report_texts.h"
 
 #include <QCommandLineParser>
+#include <QEventLoop>
 #include <QCoro/QCoroTimer>
 #include <QFile>
 
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <stdexcept>
@@ -61,6 +65,12 @@ const char* const usageText =
     "  report\n"
     "        Print the diagnostic report of the live setup, with the window's saved\n"
     "        preferences and activity log (read, never written).\n"
+    "  tone\n"
+    "        Play the two-second test tone (left, then right) on the default output.\n"
+    "  mic-test [--seconds N]\n"
+    "        Listen to the default input for ten seconds (or N, up to 600) and say\n"
+    "        whether it hears anything, with its loudest level, peak and clipping.\n"
+    "        Nothing is recorded.\n"
     "  help  Show this text.\n"
     "\n"
     "Options:\n"
@@ -325,6 +335,64 @@ std::string runReport(const QStringList& arguments)
     return diagnosticReport(state, localeDateTexts()) + "\n";
 }
 
+int runTone(const QStringList& arguments, std::ostream& err)
+{
+    QCommandLineParser parser;
+    parseOptions(parser, arguments, "tone");
+    TestTonePlayer tone([] { return std::make_unique<LiveTonePlayback>(); });
+    try {
+        runTask(tone.play());
+    } catch (const AudioRepairError& error) {
+        err << "sonorel-doctor: " << error.description() << "\n";
+        return exitFailure;
+    }
+    QEventLoop loop;
+    QObject::connect(&tone, &TestTonePlayer::isPlayingChanged, &loop, &QEventLoop::quit);
+    if (tone.isPlaying())
+        loop.exec();
+    return 0;
+}
+
+const QCommandLineOption secondsOption("seconds", "How long to listen.", "N");
+
+int runMicrophoneTest(const QStringList& arguments, std::ostream& out, std::ostream& err)
+{
+    QCommandLineParser parser;
+    parser.addOption(secondsOption);
+    parseOptions(parser, arguments, "mic-test");
+    double seconds = 10;
+    if (parser.isSet(secondsOption)) {
+        bool isNumber = false;
+        seconds = parser.value(secondsOption).toDouble(&isNumber);
+        if (!isNumber || !(seconds > 0 && seconds <= 600))
+            throw UsageError("mic-test: --seconds wants a number of seconds above 0, up to 600");
+    }
+    using State = MicrophoneLevelTester::State;
+    MicrophoneLevelTester tester(std::make_unique<LiveMicrophoneCapture>(), [] { return liveMicrophonePermission(); },
+                                 std::chrono::milliseconds(std::lround(seconds * 1000)));
+    float loudestPeak = 0;
+    QEventLoop loop;
+    QObject::connect(&tester, &MicrophoneLevelTester::changed, &loop, [&] {
+        loudestPeak = std::max(loudestPeak, tester.peak());
+        if (tester.state() != State::requesting && tester.state() != State::listening)
+            loop.quit();
+    });
+    const AudioSnapshot reading = liveSnapshot();
+    const AudioDevice* input = reading.inputDevice();
+    const std::string uid = input ? input->uid : std::string();
+    tester.start(reading, [uid]() -> QCoro::Task<bool> { co_return inputStillFree(liveSnapshot(), uid); });
+    if (tester.state() == State::requesting || tester.state() == State::listening)
+        loop.exec();
+    if (tester.state() != State::finished) {
+        err << "sonorel-doctor: " << tester.detail() << "\n";
+        return exitFailure;
+    }
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers, "Loudest level %.4f, peak %.4f of full scale; %lld clipped samples.\n",
+                  double(tester.maximumRMS()), double(loudestPeak), static_cast<long long>(tester.clippedSamples()));
+    return writeOutput(out, err, tester.detail() + "\n" + numbers) ? 0 : exitFailure;
+}
+
 }  // namespace
 
 int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream& err)
@@ -353,6 +421,10 @@ int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
             return printed(runPlan(options));
         if (command == "report")
             return printed(runReport(options));
+        if (command == "tone")
+            return runTone(options, err);
+        if (command == "mic-test")
+            return runMicrophoneTest(options, out, err);
         throw UsageError("unknown command '" + command.toStdString() + "' (see sonorel-doctor --help)");
     } catch (const UsageError& error) {
         err << "sonorel-doctor: " << error.what() << "\n";

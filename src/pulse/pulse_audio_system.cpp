@@ -299,7 +299,7 @@ AudioSnapshot PulseAudioSystem::snapshot()
     AudioSnapshot snapshot;
     std::set<uint32_t> runningSources;
     for (const auto& stream : reading->streams) {
-        if (!stream.isRecording || stream.corked || stream.clientIndex == reading->ownClientIndex)
+        if (!stream.isRecording || stream.corked || isOwnStream(stream, reading->ownClientIndex))
             continue;
         runningSources.insert(stream.deviceIndex);
         snapshot.inputIOActive = true;

@@ -1,6 +1,7 @@
 #include "pulse/pulse_mapping.h"
 
 #include "model/text_format.h"
+#include "pulse/pulse_stream.h"
 
 #include <pulse/channelmap.h>
 #include <pulse/def.h>
@@ -279,12 +280,18 @@ std::string alertSinkOf(const std::optional<AlertEntry>& entry, const std::vecto
     return exists ? entry->device : defaultSink;
 }
 
+bool isOwnStream(const StreamRecord& stream, uint32_t ownClientIndex)
+{
+    return (stream.clientIndex == ownClientIndex && ownClientIndex != PA_INVALID_INDEX)
+        || stream.properties.count(ownStreamKey) > 0;
+}
+
 std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex)
 {
     std::map<uint32_t, AudioClient> byClient;
     std::vector<uint32_t> order;
     for (const auto& stream : streams) {
-        if (stream.clientIndex == ownClientIndex && ownClientIndex != PA_INVALID_INDEX)
+        if (isOwnStream(stream, ownClientIndex))
             continue;
         const auto pid = intProperty(stream.properties, PA_PROP_APPLICATION_PROCESS_ID);
         if (!pid || *pid <= 0)

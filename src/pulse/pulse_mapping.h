@@ -45,8 +45,12 @@ AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput);
 std::string alertSinkOf(const std::optional<AlertEntry>& entry, const std::vector<DeviceRecord>& devices,
                         const std::string& defaultSink, bool isPipeWire);
 
+// Our own: a stream of the reading connection `ownClientIndex`, or one of
+// the listening tests' streams (they carry ownStreamKey).
+bool isOwnStream(const StreamRecord& stream, uint32_t ownClientIndex);
+
 // One client per application: pid, name, bundle id and the devices its
-// streams use. Streams of `ownClientIndex` (our own) do not count.
+// streams use. Our own streams do not count.
 std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex);
 
 // The process holding an ALSA PCM open, from

@@ -6,6 +6,7 @@
 #include "model/text_format.h"
 
 #include <QCoro/QCoroSignal>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QSaveFile>
 
@@ -45,7 +46,11 @@ Uuid randomUuid()
 
 DoctorStore::DoctorStore(AudioThread& audio, QSettings& settings, StoreServices services, bool startsServices,
                          QObject* parent)
-    : QObject(parent), m_audio(audio), m_preferences(settings), m_services(std::move(services))
+    : QObject(parent), m_audio(audio), m_preferences(settings), m_services(std::move(services)),
+      m_tone(m_services.tonePlayback),
+      m_microphone(std::make_unique<MicrophoneLevelTester>(m_services.microphoneCapture(),
+                                                           m_services.microphonePermission,
+                                                           m_services.listeningPeriod))
 {
     m_monitoringEnabled = m_preferences.monitoring();
     m_preferredOutput = m_preferences.preferredOutput();
@@ -63,6 +68,8 @@ DoctorStore::DoctorStore(AudioThread& audio, QSettings& settings, StoreServices 
         return;
     configureMonitoring();
     m_sleepWatcher = new SleepWatcher([this] { recordWake(m_services.now()); }, this);
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &DoctorStore::stopListening);
 }
 
 DoctorStore::~DoctorStore()
@@ -150,7 +157,11 @@ QCoro::Task<const AudioDevice*> DoctorStore::selectDefault(bool output, std::str
 {
     QPointer<DoctorStore> self(this);
     try {
-        co_await (output ? m_audio.setDefaultOutput(uid) : m_audio.setDefaultInput(uid));
+        // Not one co_await over a conditional of two tasks: GCC 12 destroys such temporaries twice.
+        if (output)
+            co_await m_audio.setDefaultOutput(uid);
+        else
+            co_await m_audio.setDefaultInput(uid);
     } catch (...) {
         if (self)
             showError(std::current_exception());

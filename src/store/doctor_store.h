@@ -11,6 +11,9 @@
 #include "model/preferred_output.h"
 #include "model/repair_action.h"
 #include "model/uuid.h"
+#include "listening/live_audio_streams.h"
+#include "listening/microphone_level_tester.h"
+#include "listening/test_tone_player.h"
 #include "store/audio_thread.h"
 #include "store/desktop_services.h"
 #include "store/preferences.h"
@@ -66,6 +69,13 @@ struct StoreServices {
     std::string system;                          // the report's system line
     std::string appVersion;
     ReportDateTexts reportDates = localeDateTexts();
+    // The listening tests' back ends.
+    TestTonePlayer::MakePlayback tonePlayback = [] { return std::make_unique<LiveTonePlayback>(); };
+    std::function<std::unique_ptr<MicrophoneCapturing>()> microphoneCapture = [] {
+        return std::make_unique<LiveMicrophoneCapture>();
+    };
+    MicrophoneLevelTester::Permission microphonePermission = [] { return liveMicrophonePermission(); };
+    std::chrono::milliseconds listeningPeriod = std::chrono::seconds(10);
 };
 
 // The application's single state object, on the main thread: the latest
@@ -108,6 +118,8 @@ public:
     bool reportCopied() const { return m_reportCopied; }
     bool loginEnabled() const { return m_loginEnabled; }
     bool isWatchingWakes() const { return m_sleepWatcher && m_sleepWatcher->isListening(); }
+    TestTonePlayer& tone() { return m_tone; }
+    MicrophoneLevelTester& microphone() { return *m_microphone; }
 
     // Derived on every read.
     std::vector<RepairAction> quickFixPlan() const;
@@ -140,6 +152,13 @@ public:
     QCoro::Task<> exportReport();
     void openSettingsPane(SettingsPane pane);
     void setLaunchAtLogin(bool enabled);
+    // The listening tests. The tone toggles; neither plays while a repair runs.
+    QCoro::Task<> playTestTone();
+    QCoro::Task<> playReferenceTone();
+    QCoro::Task<> testAnotherOutput();
+    QCoro::Task<> startMicrophoneTest();
+    // Ends both tests: a repair begins, or the app quits.
+    void stopListening();
 
 signals:
     // One signal per group of state the views draw together.
@@ -195,6 +214,8 @@ private:
     SleepWatcher* m_sleepWatcher = nullptr;  // with services only
     bool m_reportCopied = false;
     bool m_loginEnabled = false;
+    TestTonePlayer m_tone;
+    std::unique_ptr<MicrophoneLevelTester> m_microphone;
 
     // One reading in flight; requests meanwhile make one more.
     bool m_reading = false;

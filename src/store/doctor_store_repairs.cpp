@@ -119,6 +119,7 @@ QCoro::Task<> DoctorStore::runRepairs(std::vector<RepairAction> actions, bool fo
 {
     m_isFixing = true;
     m_notice.reset();
+    stopListening();
     m_awaitingFeedback = false;
     m_feedbackOutputUID.reset();
     m_undoChanges.clear();

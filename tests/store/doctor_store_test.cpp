@@ -18,6 +18,15 @@ using namespace sonorel::testing;
 
 namespace {
 
+// A tone that starts at once, a microphone that hears nothing.
+struct InstantPlayback final : TonePlayback {
+    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>) override { co_return true; }
+};
+struct SilentCapture final : MicrophoneCapturing {
+    QCoro::Task<> start(Handler) override { co_return; }
+    void stop() override {}
+};
+
 // A store over a scripted server that lives on the test's own thread, with
 // a settable clock and counted ids.
 class doctor_store : public ::testing::Test {
@@ -58,6 +67,9 @@ protected:
         services_.desktop = &desktop;
         services_.launchAtLogin = LaunchAtLogin(dir.path().toStdString());
         services_.launchCommand = "/usr/bin/sonorel-doctor";
+        services_.tonePlayback = [] { return std::make_unique<InstantPlayback>(); };
+        services_.microphoneCapture = [] { return std::make_unique<SilentCapture>(); };
+        services_.microphonePermission = []() -> QCoro::Task<bool> { co_return true; };
         store = std::make_unique<DoctorStore>(*audio, settings, std::move(services_), services);
         runTask(store->refresh());
     }
@@ -314,3 +326,40 @@ TEST_F(doctor_store, settings_panes_without_a_tool_name_the_package_and_login_fo
 }
 
 }  // namespace
+
+TEST_F(doctor_store, the_comparison_keeps_its_reference_output_and_a_repair_stops_the_listening_tests)
+{
+    start(snapshot({mutedSpeakers(), output(2, "HDMI"), input(3, "Mic")}, 1, 3));
+    run(store->testAnotherOutput());
+    EXPECT_EQ(noticeTitle(), "Choose another output");
+    EXPECT_FALSE(store->tone().isPlaying());
+
+    AppIsolation rated;
+    rated.reference = AppIsolation::Result::clear;
+    rated.affected = AppIsolation::Result::silent;
+    store->setIsolation(rated);
+    run(store->playReferenceTone());
+    EXPECT_TRUE(store->tone().isPlaying());
+    EXPECT_EQ(store->isolation().reference, AppIsolation::Result::notTested);
+    EXPECT_EQ(store->isolation().affected, AppIsolation::Result::silent);
+    EXPECT_EQ(store->isolation().referenceOutputName, "Speakers");
+    store->tone().stop();
+    run(store->selectOutput("uid-HDMI"));
+    run(store->testAnotherOutput());
+    EXPECT_TRUE(store->tone().isPlaying());
+    EXPECT_EQ(store->isolation().referenceOutputUID, "uid-Speakers");
+
+    run(store->startMicrophoneTest());
+    settle();  // its fresh look before capture
+    EXPECT_EQ(store->microphone().state(), MicrophoneLevelTester::State::listening);
+    EXPECT_FALSE(store->tone().isPlaying());
+    run(store->playTestTone());
+    run(store->selectOutput("uid-Speakers"));
+    run(store->perform(RepairAction::unmute));
+    EXPECT_FALSE(store->tone().isPlaying());
+    EXPECT_EQ(store->microphone().state(), MicrophoneLevelTester::State::finished);
+
+    server->state.inputIOActive = true;
+    run(store->startMicrophoneTest());
+    EXPECT_EQ(store->microphone().detail(), "Finish the call or recording before testing input.");
+}

@@ -1,0 +1,73 @@
+#include "listening/live_audio_streams.h"
+
+#include "audio/audio_repair_error.h"
+
+#include <QFuture>
+#include <QPromise>
+
+#include <QCoro/QCoroFuture>
+
+namespace sonorel {
+
+namespace {
+
+using Failure = pulse::PulseStream::Failure;
+
+// Not a coroutine: the callback may run on libpulse's thread before this returns.
+QFuture<std::optional<Failure>> started(pulse::PulseStream& stream,
+                                        std::variant<pulse::PulseStream::Playback, pulse::PulseStream::Record,
+                                                     pulse::PulseStream::Probe>
+                                            what)
+{
+    auto promise = std::make_shared<QPromise<std::optional<Failure>>>();
+    auto future = promise->future();
+    promise->start();
+    stream.start(std::move(what), [promise](std::optional<Failure> failure) {
+        promise->addResult(failure);
+        promise->finish();
+    });
+    return future;
+}
+
+}  // namespace
+
+QCoro::Task<bool> LiveTonePlayback::start(std::shared_ptr<const std::vector<uint8_t>> wav)
+{
+    if (!wav || wav->size() <= wavHeaderSize)
+        co_return false;
+    auto future = started(m_stream, pulse::PulseStream::Playback{std::move(wav), wavHeaderSize});
+    // Nothing of this object is touched after the wait: it may be gone.
+    const std::optional<Failure> failure = co_await future;
+    co_return !failure;
+}
+
+QCoro::Task<> LiveMicrophoneCapture::start(Handler handler)
+{
+    pulse::PulseStream::Record record;
+    record.onFragment = std::move(handler);
+    auto future = started(m_stream, std::move(record));
+    const std::optional<Failure> failure = co_await future;
+    if (!failure)
+        co_return;
+    switch (*failure) {
+    case Failure::noDevice:
+        throw AudioRepairError::system("The microphone has no available input stream.");
+    case Failure::refused:
+        throw AudioRepairError::system("The audio service refused access to the microphone.");
+    case Failure::stopped:
+        throw AudioRepairError::cancelled();
+    case Failure::unavailable:
+        break;
+    }
+    throw AudioRepairError::system("The audio service is unavailable. Try checking again or reset the audio service.");
+}
+
+QCoro::Task<bool> liveMicrophonePermission(std::optional<std::string> server)
+{
+    auto probe = std::make_shared<pulse::PulseStream>("Sonorel Doctor permission check", std::move(server));
+    auto future = started(*probe, pulse::PulseStream::Probe{});
+    const std::optional<Failure> failure = co_await future;
+    co_return failure != Failure::refused;
+}
+
+}  // namespace sonorel

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace sonorel {
+
+// The reference tone as a WAV file: two seconds at 44100 Hz, 16-bit stereo,
+// a 440 Hz burst on the left, then a 660 Hz burst on the right, each at a
+// peak of 1600 with a 30 ms rise and a 60 ms fall. Always the same bytes.
+const std::vector<uint8_t>& testToneWav();
+inline constexpr size_t wavHeaderSize = 44;
+
+// The platform's player of an in-memory WAV on the default output.
+class TonePlayback {
+public:
+    virtual ~TonePlayback() = default;
+    // True once the tone is playing; false when it could not start. Ends
+    // (false) when the player is stopped or destroyed first.
+    virtual QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>> wav) = 0;
+};
+
+// Plays the reference tone on the current output; a second play() stops it.
+// Main thread only.
+class TestTonePlayer final : public QObject {
+    Q_OBJECT
+
+public:
+    using MakePlayback = std::function<std::unique_ptr<TonePlayback>()>;
+
+    // `finishAfter`: when a started tone is stopped (just after its end).
+    explicit TestTonePlayer(MakePlayback makePlayback,
+                            std::chrono::milliseconds finishAfter = std::chrono::milliseconds(2100),
+                            QObject* parent = nullptr);
+
+    // Starts the tone, or stops it while it plays or starts. Throws
+    // AudioRepairError when it could not play.
+    QCoro::Task<> play();
+    // Ends playback at once; harmless when idle.
+    void stop();
+    bool isPlaying() const { return m_isPlaying; }
+
+signals:
+    void isPlayingChanged();
+
+private:
+    void setPlaying(bool playing);
+
+    MakePlayback m_makePlayback;
+    std::unique_ptr<TonePlayback> m_player;  // while starting or playing
+    bool m_isPlaying = false;
+    QTimer m_finish;
+    quint64 m_generation = 0;  // every start and stop makes a new one
+};
+
+}  // namespace sonorel
