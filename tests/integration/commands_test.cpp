@@ -57,5 +57,21 @@ TEST(report_command, prints_every_section_with_the_rig_and_the_saved_state_and_w
     EXPECT_EQ(after.readAll(), savedBytes);
 }
 
+// The refusals of `mic-test`: a bad period is bad input (2); a busy input is
+// the tester's own blocked sentence (1). What it measures is the tester's, tested with it.
+TEST(mic_test_command, refuses_a_bad_period_and_a_busy_input)
+{
+    AudioRig rig;
+    const auto outcome = [&](const QString& arguments) {
+        return rig.run("sh", {"-c", "\"$0\" mic-test $1 2>&1; echo \"status $?\"", SONOREL_DOCTOR_PATH, arguments});
+    };
+    EXPECT_EQ(outcome("--seconds 0"),
+              "sonorel-doctor: mic-test: --seconds wants a number of seconds above 0, up to 600\nstatus 2\n");
+    rig.startRecording();
+    EXPECT_TRUE(testing::processEventsUntil([&] {
+        return outcome("--seconds 0.2") == "sonorel-doctor: Finish the call or recording before testing input.\nstatus 1\n";
+    }));
+}
+
 }  // namespace
 }  // namespace sonorel
