@@ -9,12 +9,14 @@
 #include "diagnostics/diagnostics.h"
 #include "listening/live_audio_streams.h"
 #include "model/model_json.h"
+#include "pulse/audio_service_restarter.h"
 #include "pulse/pulse_audio_system.h"
 #include "sonorel_config.h"
 #include "store/preferences.h"
 #include "store/report_texts.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QCoro/QCoroTimer>
 #include <QFile>
@@ -221,16 +223,6 @@ std::string runPlan(const QStringList& arguments)
     return array.dump(2) + "\n";
 }
 
-// Until the service restart is built, a restart is refused in so many words.
-class RestartNotAvailable final : public AudioRestarting {
-public:
-    QCoro::Task<void> restart() override
-    {
-        throw AudioRepairError::system("Restarting the audio service is not available in this version yet.");
-        co_return;
-    }
-};
-
 std::optional<PreferredOutput> optionalOutput(const QCommandLineParser& parser, const QCommandLineOption& option)
 {
     if (!parser.isSet(option))
@@ -250,8 +242,9 @@ RepairAction actionNamed(const QString& name)
 
 struct Repair {
     PulseAudioSystem audio;
-    RestartNotAvailable restarter;
-    RepairCoordinator coordinator{audio, restarter, [] { return QCoro::sleepFor(repairPause); }};
+    std::unique_ptr<AudioServiceRestarter> restarter =
+        installedRestarter(QCoreApplication::applicationDirPath(), [this] { return audio.serverUser(); });
+    RepairCoordinator coordinator{audio, *restarter, [] { return QCoro::sleepFor(repairPause); }};
 };
 
 int runRepair(const QStringList& arguments, std::ostream& out, std::ostream& err)

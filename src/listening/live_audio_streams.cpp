@@ -62,7 +62,7 @@ QCoro::Task<> LiveMicrophoneCapture::start(Handler handler)
     throw AudioRepairError::system("The audio service is unavailable. Try checking again or reset the audio service.");
 }
 
-QCoro::Task<bool> liveMicrophonePermission(std::optional<std::string> server)
+QCoro::Task<bool> liveMicrophonePermission(std::string server)
 {
     auto probe = std::make_shared<pulse::PulseStream>("Sonorel Doctor permission check", std::move(server));
     auto future = started(*probe, pulse::PulseStream::Probe{});

@@ -12,8 +12,8 @@ namespace sonorel {
 
 class LiveTonePlayback final : public TonePlayback {
 public:
-    // `server`: a pulse address; absent: the environment's.
-    explicit LiveTonePlayback(std::optional<std::string> server = std::nullopt)
+    // `server`: a pulse address; empty: the environment's.
+    explicit LiveTonePlayback(std::string server = {})
         : m_stream("Sonorel Doctor test tone", std::move(server))
     {
     }
@@ -26,7 +26,7 @@ private:
 // Float fragments of 1024 frames in the input's own rate and channels.
 class LiveMicrophoneCapture final : public MicrophoneCapturing {
 public:
-    explicit LiveMicrophoneCapture(std::optional<std::string> server = std::nullopt)
+    explicit LiveMicrophoneCapture(std::string server = {})
         : m_stream("Sonorel Doctor microphone level test", std::move(server))
     {
     }
@@ -39,6 +39,6 @@ private:
 
 // A desktop session has no microphone gate; a sandbox whose server refuses
 // the connection counts as denied.
-QCoro::Task<bool> liveMicrophonePermission(std::optional<std::string> server = std::nullopt);
+QCoro::Task<bool> liveMicrophonePermission(std::string server = {});
 
 }  // namespace sonorel

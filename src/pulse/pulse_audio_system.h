@@ -57,6 +57,8 @@ public:
     void setNominalRate(const std::string& uid, double rate) override;
     void stopMonitoring() override;
     void forgetOverloads() override;
+    // The account the server runs as, as of the last reading; absent before one.
+    std::optional<std::string> serverUser() const { return m_serverUser; }
     std::string rateChangeNote() const override;
 
     // While on, `onChange` is called (on the main thread, bursts merged) when
@@ -110,6 +112,7 @@ private:
     std::unique_ptr<pulse::ServerCache> m_cache;
     bool m_isPipeWire = false;
     std::map<std::string, pulse::DeviceRecord> m_devices;
+    std::optional<std::string> m_serverUser;
     std::optional<pulse::AlertEntry> m_alertEntry;
     // Created on the first reading that finds PipeWire.
     std::unique_ptr<PipeWireBridge> m_pipeWire;

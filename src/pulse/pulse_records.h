@@ -53,6 +53,7 @@ struct AlertEntry {
 
 struct ServerRecord {
     std::string serverName;
+    std::string userName;  // the account the server runs as
     std::string defaultSink;
     std::string defaultSource;
 };

@@ -192,7 +192,7 @@ struct PulseStream::State {
     }
 };
 
-PulseStream::PulseStream(std::string mediaName, std::optional<std::string> server)
+PulseStream::PulseStream(std::string mediaName, std::string server)
     : m_mediaName(std::move(mediaName)), m_server(std::move(server))
 {
 }
@@ -227,7 +227,7 @@ void PulseStream::start(std::variant<Playback, Record, Probe> what, Started star
         return;
     }
     pa_context_set_state_callback(s->context, &State::contextState, s);
-    if (pa_context_connect(s->context, m_server ? m_server->c_str() : nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    if (pa_context_connect(s->context, m_server.empty() ? nullptr : m_server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         s->report(s->failureOf(pa_context_errno(s->context)));
         return;
     }

@@ -45,8 +45,8 @@ public:
     // could not start, or within stop() when that came first.
     using Started = std::function<void(std::optional<Failure>)>;
 
-    // `server`: a pulse address; absent: the environment's (PULSE_SERVER or the user's).
-    explicit PulseStream(std::string mediaName, std::optional<std::string> server = std::nullopt);
+    // `server`: a pulse address; empty: the environment's (PULSE_SERVER or the user's).
+    explicit PulseStream(std::string mediaName, std::string server = {});
     ~PulseStream();
     PulseStream(const PulseStream&) = delete;
     PulseStream& operator=(const PulseStream&) = delete;
@@ -61,7 +61,7 @@ public:
 
 private:
     std::string m_mediaName;
-    std::optional<std::string> m_server;
+    std::string m_server;
     std::unique_ptr<State> m_state;
 };
 

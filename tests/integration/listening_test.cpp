@@ -225,6 +225,10 @@ TEST(listening, the_microphone_test_measures_the_default_input_and_never_counts_
     PipeSource source(rig);
     source.play({0.995f, -0.5f, 0.9949f, 0.1f});
     rig.run("pactl", {"set-default-source", "test_signal"});
+    ASSERT_TRUE(processEventsUntil([&] {
+        const AudioSnapshot reading = audio.snapshot();
+        return reading.inputDevice() && reading.inputDevice()->uid == "test_signal";
+    }));
     auto loud = make();
     run(*loud);
     const double rms = std::sqrt((0.995 * 0.995 + 0.25 + 0.9949 * 0.9949 + 0.01) / 4);

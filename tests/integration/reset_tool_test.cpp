@@ -1,0 +1,193 @@
+#include "support/audio_rig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <csignal>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+
+namespace sonorel {
+namespace {
+
+using testing::processEventsUntil;
+using namespace testing::rigDevices;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome runProgram(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
+}
+
+// A throw-away account whose own sound server (the rig, supervised as a
+// service manager would) answers at /run/user/UID, as a logged-in user's
+// does. The programs are copied where that account can run them.
+class ThrowAwayUser {
+public:
+    ThrowAwayUser()
+    {
+        name = QStringLiteral("sonorel-rig-%1").arg(QRandomGenerator::global()->bounded(1 << 24), 6, 16, QChar('0'));
+        check(runProgram("useradd", {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", name}));
+        const passwd* account = getpwnam(name.toLocal8Bit().constData());
+        if (!account)
+            throw std::runtime_error("no throw-away user");
+        uid = account->pw_uid;
+        char pattern[] = "/tmp/sonorel-user-rig.XXXXXX";
+        dir = QString::fromLocal8Bit(mkdtemp(pattern));
+        QDir(dir).mkdir("bin");
+        for (const QString& program : {QStringLiteral(SONOREL_DOCTOR_PATH), resetTool()})
+            QFile::copy(program, dir + "/bin/" + QFileInfo(program).fileName());
+        QFile::copy(SONOREL_SOURCE_DIR "/scripts/audio-rig", dir + "/audio-rig");
+        check(runProgram("chown", {"-R", name, dir}));
+        check(runProgram("chmod", {"-R", "go+rx", dir}));
+        check(asUser({dir + "/audio-rig", "start", "--server", QString::fromStdString(testing::AudioRig::serverUnderTest()),
+                      "--dir", dir + "/rig", "--supervise"}));
+        QDir().mkpath("/run/user");
+        runtime = QStringLiteral("/run/user/%1").arg(uid);
+        if (!QFile::link(dir + "/rig/run", runtime))
+            throw std::runtime_error("/run/user/UID is taken");
+    }
+    ~ThrowAwayUser()
+    {
+        runProgram(dir + "/audio-rig", {"stop", "--dir", dir + "/rig"});
+        QFile::remove(runtime);
+        runProgram("userdel", {name});
+        QDir(dir).removeRecursively();
+    }
+
+    static QString resetTool() { return QFileInfo(SONOREL_DOCTOR_PATH).dir().filePath("sonorel-audio-reset"); }
+    QString tool() const { return dir + "/bin/sonorel-audio-reset"; }
+    QString doctor() const { return dir + "/bin/sonorel-doctor"; }
+
+    Outcome asUser(const QStringList& command) const
+    {
+        return runProgram("runuser", QStringList{"-u", name, "--", "env", "-i", "PATH=/usr/bin:/bin",
+                                                 "PULSE_SERVER=unix:" + runtime + "/pulse/native"}
+                                         + command);
+    }
+    Outcome pactl(const QStringList& arguments) const { return asUser(QStringList{"pactl"} + arguments); }
+    int serverPid() const
+    {
+        std::ifstream file((dir + "/rig/server.pid").toStdString());
+        int pid = 0;
+        file >> pid;
+        return pid;
+    }
+    // The server answers, and is not the process `before`.
+    bool restartedSince(int before) const
+    {
+        return processEventsUntil([&] { return serverPid() != before && pactl({"info"}).status == 0; },
+                                  std::chrono::seconds(10));
+    }
+
+    QString name;
+    uid_t uid = 0;
+    QString dir;
+    QString runtime;
+
+private:
+    static void check(const Outcome& outcome)
+    {
+        if (outcome.status != 0)
+            throw std::runtime_error("throw-away user set-up failed: " + outcome.err);
+    }
+};
+
+std::string firstLine(const std::string& text)
+{
+    return text.substr(0, text.find('\n'));
+}
+
+TEST(reset_tool, refuses_what_it_must_with_its_status_and_one_line)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the tool as another account";
+    // A copy that any account can run, wherever the build tree is.
+    QTemporaryDir copy;
+    QFile::setPermissions(copy.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                           | QFile::ExeOther);
+    const QString tool = copy.filePath("sonorel-audio-reset");
+    ASSERT_TRUE(QFile::copy(ThrowAwayUser::resetTool(), tool));
+    const std::string notAuthorized = "Sonorel Doctor audio reset requires administrator authorization.\n";
+    for (const QStringList& arguments : std::vector<QStringList>{{}, {"0"}, {"abc"}, {""}, {"501x"}, {"501", "502"}}) {
+        const Outcome refused = runProgram(tool, arguments);
+        EXPECT_EQ(refused.status, 25) << arguments.join(' ').toStdString();
+        EXPECT_EQ(refused.err, notAuthorized);
+    }
+    // Neither root nor the user named: refused. A user without a server: activity unknown.
+    const Outcome otherUser = runProgram("runuser", {"-u", "nobody", "--", tool, "1234"});
+    EXPECT_EQ(otherUser.status, 25);
+    EXPECT_EQ(otherUser.err, notAuthorized);
+    const Outcome noServer = runProgram("runuser", {"-u", "nobody", "--", tool, "--check-input"});
+    EXPECT_EQ(noServer.status, 24);
+    EXPECT_EQ(noServer.err, "SONOREL_INPUT_UNKNOWN\n");
+}
+
+// Only root can make an account to restart: on a developer's machine this
+// runs in CI, never against the developer's own session.
+TEST(reset_tool, restarts_the_users_own_server_unless_it_records_as_the_user_and_as_root)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create a throw-away user";
+    ThrowAwayUser user;
+    const QString uid = QString::number(user.uid);
+    const std::vector<std::function<Outcome()>> asRootAndAsTheUser{
+        [&] { return runProgram(user.tool(), {uid}); }, [&] { return user.asUser({user.tool(), uid}); }};
+
+    const int recordingSince = user.serverPid();
+    const int recorder = std::stoi(user.asUser({user.dir + "/audio-rig", "record", "--dir", user.dir + "/rig"}).out);
+    ASSERT_TRUE(processEventsUntil([&] { return !user.pactl({"list", "short", "source-outputs"}).out.empty(); }));
+    for (const auto& run : asRootAndAsTheUser) {
+        const Outcome refused = run();
+        EXPECT_EQ(refused.status, 23);
+        EXPECT_EQ(refused.err, "SONOREL_INPUT_ACTIVE\n");
+    }
+    EXPECT_EQ(user.serverPid(), recordingSince);
+
+    // Without the recording client the supervised server starts again.
+    kill(recorder, SIGTERM);
+    ASSERT_TRUE(processEventsUntil([&] { return user.pactl({"list", "short", "source-outputs"}).out.empty(); }));
+    for (const auto& run : asRootAndAsTheUser) {
+        const int before = user.serverPid();
+        const Outcome restarted = run();
+        EXPECT_EQ(restarted.status, 0) << restarted.err;
+        EXPECT_TRUE(user.restartedSince(before));
+    }
+
+    // The app's repair restores the output and input chosen before (once the
+    // restarted server has its devices again).
+    ASSERT_TRUE(processEventsUntil([&] {
+        return user.pactl({"set-default-sink", QString::fromStdString(hdmi)}).status == 0
+            && user.pactl({"set-default-source", QString::fromStdString(headsetMicrophone)}).status == 0;
+    }));
+    const int before = user.serverPid();
+    const Outcome repaired = user.asUser({user.doctor(), "repair", "restartAudio"});
+    ASSERT_EQ(repaired.status, 0) << repaired.err;
+    EXPECT_NE(repaired.out.find("\"message\": \"The audio service restarted and HDMI / DisplayPort recovered. Play "
+                                "your audio again to check whether the crackling stopped.\""),
+              std::string::npos)
+        << repaired.out;
+    EXPECT_NE(user.serverPid(), before);
+    EXPECT_EQ(firstLine(user.pactl({"get-default-sink"}).out), hdmi);
+    EXPECT_EQ(firstLine(user.pactl({"get-default-source"}).out), headsetMicrophone);
+}
+
+}  // namespace
+}  // namespace sonorel
