@@ -149,37 +149,24 @@ TEST_F(pulse_audio_system, a_default_changed_by_another_app_shows_in_the_reading
 
 TEST_F(pulse_audio_system, refuses_what_the_device_cannot_do)
 {
-    EXPECT_EQ(errorOf(AudioSetting::Volume{speakers, AudioDirection::output, 0, 1.0001f}),
-              AudioRepairError::unsupported());
-    EXPECT_EQ(errorOf(AudioSetting::Volume{"gone", AudioDirection::output, 0, -0.0001f}),
-              AudioRepairError::unsupported());
     EXPECT_EQ(errorOf(AudioSetting::Volume{"gone", AudioDirection::output, 0, 0.5f}), AudioRepairError::deviceGone());
     EXPECT_EQ(errorOf(AudioSetting::Output{microphone}), AudioRepairError::unsupported());
     EXPECT_EQ(errorOf(AudioSetting::Input{speakers}), AudioRepairError::unsupported());
     EXPECT_EQ(errorOf(AudioSetting::Alerts{microphone}), AudioRepairError::unsupported());
     EXPECT_EQ(errorOf(AudioSetting::Mute{speakers, AudioDirection::output, 1, true}), AudioRepairError::unsupported());
-    EXPECT_EQ(errorOf(AudioSetting::Volume{speakers, AudioDirection::output, 3, 0.5f}), AudioRepairError::unsupported());
     EXPECT_EQ(errorOf(AudioSetting::Volume{speakers, AudioDirection::input, 0, 0.5f}), AudioRepairError::unsupported());
-    EXPECT_EQ(errorOf(AudioSetting::Balance{headsetMicrophone, 0.5f}), AudioRepairError::unsupported());
     // 32 kHz is outside PipeWire's allowed rates too; PulseAudio takes no rate at all.
     EXPECT_EQ(errorOf(AudioSetting::Rate{usbInterface, 32000}), AudioRepairError::unsupported());
     // Nothing above changed anything.
     EXPECT_EQ(deviceNamed(audio.snapshot(), speakers).volume, 1.0f);
 }
 
-TEST_F(pulse_audio_system, a_device_removed_after_the_reading_is_gone_for_the_write)
+// A paused stream is not running input; a running one is, with its device and client.
+TEST_F(pulse_audio_system, a_recording_client_shows_as_running_input_with_its_device_only_while_it_runs)
 {
-    ASSERT_TRUE(audio.snapshot().deviceWithUID(hdmi));
-    rig.removeDevice(hdmi);
-    // pipewire-pulse shows the removal a moment after the unload returns; a
-    // write that races it is refused as gone too, which pulse_mapping covers.
-    ASSERT_TRUE(processEventsUntil([&] { return !audio.snapshot().deviceWithUID(hdmi); }));
-    EXPECT_EQ(errorOf(AudioSetting::Output{hdmi}), AudioRepairError::deviceGone());
-}
-
-TEST_F(pulse_audio_system, a_recording_client_shows_as_running_input_with_its_device)
-{
-    rig.startRecording(headsetMicrophone);
+    testing::CorkedRecorder paused(rig.address(), headsetMicrophone);
+    EXPECT_FALSE(audio.snapshot().isInputActive());
+    paused.setCorked(false);
     ASSERT_TRUE(processEventsUntil([&] { return audio.snapshot().isInputActive(); }));
     const AudioSnapshot s = audio.snapshot();
     EXPECT_TRUE(s.inputIOActive);
@@ -190,18 +177,7 @@ TEST_F(pulse_audio_system, a_recording_client_shows_as_running_input_with_its_de
     ASSERT_NE(recorder, s.clients.end());
     EXPECT_GT(recorder->pid, 0);
     EXPECT_EQ(recorder->inputDeviceIDs, std::vector<AudioObjectID>{deviceNamed(s, headsetMicrophone).id});
-}
-
-TEST_F(pulse_audio_system, a_paused_recording_is_not_running_input_until_it_starts)
-{
-    testing::CorkedRecorder recorder(rig.address(), headsetMicrophone);
-    AudioSnapshot s = audio.snapshot();
-    EXPECT_FALSE(s.isInputActive());
-    EXPECT_FALSE(deviceNamed(s, headsetMicrophone).isRunningInput);
-
-    recorder.setCorked(false);
-    EXPECT_TRUE(processEventsUntil([&] { return audio.snapshot().isInputActive(); }));
-    recorder.setCorked(true);
+    paused.setCorked(true);
     EXPECT_TRUE(processEventsUntil([&] { return !audio.snapshot().isInputActive(); }));
 }
 
@@ -240,7 +216,8 @@ TEST_F(pulse_audio_system, a_frozen_server_never_holds_a_caller_longer_than_abou
     EXPECT_TRUE(processEventsUntil([&] { return !audio.snapshot().readError; }));
 }
 
-TEST_F(pulse_audio_system, monitoring_reports_a_device_added_and_removed)
+// A write to a device removed since the reading is refused as gone.
+TEST_F(pulse_audio_system, monitoring_reports_a_device_added_and_removed_and_the_removed_one_is_gone_for_writes)
 {
     int changes = 0;
     audio.startMonitoring([&] { ++changes; }, [](Date) {});
@@ -251,7 +228,10 @@ TEST_F(pulse_audio_system, monitoring_reports_a_device_added_and_removed)
     changes = 0;
     rig.removeDevice("late_sink");
     EXPECT_TRUE(processEventsUntil([&] { return changes > 0; }));
-    EXPECT_FALSE(audio.snapshot().deviceWithUID("late_sink"));
+    // pipewire-pulse shows the removal a moment after the unload returns; a
+    // write that races it is refused as gone too, which pulse_mapping covers.
+    EXPECT_TRUE(processEventsUntil([&] { return !audio.snapshot().deviceWithUID("late_sink"); }));
+    EXPECT_EQ(errorOf(AudioSetting::Output{"late_sink"}), AudioRepairError::deviceGone());
 
     audio.stopMonitoring();
     audio.stopMonitoring();
