@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iostream>
 #include <functional>
 
 namespace sonorel {
@@ -27,11 +28,16 @@ struct Outcome {
     std::string err;
 };
 
+// Bounded well inside the test's own time limit, so that tear-down still runs.
 Outcome runProgram(const QString& program, const QStringList& arguments)
 {
     QProcess process;
     process.start(program, arguments);
-    process.waitForFinished(60000);
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return {-1, {}, program.toStdString() + " did not finish in 20 seconds"};
+    }
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
 }
@@ -43,6 +49,7 @@ class ThrowAwayUser {
 public:
     ThrowAwayUser()
     {
+        removeLeftovers();
         name = QStringLiteral("sonorel-rig-%1").arg(QRandomGenerator::global()->bounded(1 << 24), 6, 16, QChar('0'));
         check(runProgram("useradd", {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", name}));
         const passwd* account = getpwnam(name.toLocal8Bit().constData());
@@ -66,6 +73,12 @@ public:
     }
     ~ThrowAwayUser()
     {
+        if (::testing::Test::HasFailure())
+            for (const char* log : {"server.log", "wireplumber.log", "pipewire.log"}) {
+                QFile file(dir + "/rig/" + log);
+                if (file.open(QIODevice::ReadOnly))
+                    std::cerr << "--- " << log << " (last 2000 bytes)\n" << file.readAll().right(2000).toStdString();
+            }
         runProgram(dir + "/audio-rig", {"stop", "--dir", dir + "/rig"});
         QFile::remove(runtime);
         runProgram("userdel", {name});
@@ -103,6 +116,18 @@ public:
     QString runtime;
 
 private:
+    // What a run killed by its time limit left behind: only this test's own accounts.
+    static void removeLeftovers()
+    {
+        for (const QString& line : QString::fromStdString(runProgram("getent", {"passwd"}).out).split('\n')) {
+            const QString account = line.section(':', 0, 0);
+            if (!account.startsWith("sonorel-rig-"))
+                continue;
+            runProgram("pkill", {"-KILL", "-u", account});
+            QFile::remove("/run/user/" + line.section(':', 2, 2));
+            runProgram("userdel", {account});
+        }
+    }
     static void check(const Outcome& outcome)
     {
         if (outcome.status != 0)
