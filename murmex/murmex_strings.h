@@ -1,0 +1,19 @@
+#pragma once
+
+#include "murmex.h"
+
+#include <QString>
+
+namespace murmex {
+
+// The library's texts: the installed translation (context "Murmex") when
+// there is one, else the built-in default. A key without a default (the
+// survey's choice placeholder) is empty without a translation.
+class MurmexStrings {
+public:
+    static QString text(const char* key);
+    static QString serverError(int status);
+    static QString category(MurmexCategory category);
+};
+
+}  // namespace murmex
