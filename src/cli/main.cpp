@@ -1,15 +1,45 @@
+#include "app/doctor_app.h"
 #include "cli/command_line.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 
 #include <csignal>
 #include <iostream>
+
+namespace {
+
+int runWindow(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("sonorel-doctor"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Sonorel Doctor"));
+    QApplication::setDesktopFileName(QStringLiteral("dev.mirthwork.SonorelDoctor"));
+    // The tray keeps the app running when the window closes, if there is a tray.
+    QApplication::setQuitOnLastWindowClosed(false);
+    sonorel::DoctorApp doctor(sonorel::DoctorApp::optionsFrom(QCoreApplication::arguments().mid(1)));
+    QString error;
+    if (!doctor.start(&error)) {
+        if (error.isEmpty())
+            return 0;  // the running instance shows its window
+        std::cerr << "sonorel-doctor: " << error.toStdString() << "\n";
+        return 1;
+    }
+    return QApplication::exec();
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
     // A reader that went away is a write error the commands report (a repair
     // then puts its undo record on stderr), not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (sonorel::DoctorApp::isWindowLaunch(arguments))
+        return runWindow(argc, argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("sonorel-doctor");
     return sonorel::runCommandLine(QCoreApplication::arguments().mid(1), std::cout, std::cerr);

@@ -28,6 +28,8 @@ std::vector<Command> toolsFor(SettingsPane pane)
                 {"xfce4-notifyd-config", {}}};
     case SettingsPane::microphonePrivacy:
         return {{"gnome-control-center", {"privacy"}}, {"systemsettings", {"kcm_pulseaudio"}}, {"pavucontrol", {}}};
+    case SettingsPane::volumeControl:
+        return {{"pavucontrol", {}}, {"pavucontrol-qt", {}}};
     }
     return {};
 }

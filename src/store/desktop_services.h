@@ -12,7 +12,8 @@
 
 namespace sonorel {
 
-enum class SettingsPane { sound, bluetooth, notifications, microphonePrivacy };
+// volumeControl: the mixer with every device and stream (pavucontrol).
+enum class SettingsPane { sound, bluetooth, notifications, microphonePrivacy, volumeControl };
 
 class DesktopServices {
 public:

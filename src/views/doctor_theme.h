@@ -1,0 +1,41 @@
+#pragma once
+
+#include "diagnostics/health_summary.h"
+#include "model/diagnostic_check.h"
+
+#include <QColor>
+#include <QIcon>
+#include <QPalette>
+#include <QString>
+
+#include <string_view>
+
+class QLabel;
+class QPushButton;
+
+namespace sonorel::theme {
+
+inline const QColor doctorGreen = QColor::fromRgbF(0.4f, 0.78f, 0.57f);
+inline const QColor doctorAmber = QColor::fromRgbF(1.0f, 0.69f, 0.25f);
+// The health console's dark card, top leading to bottom trailing.
+inline const QColor consoleTop = QColor::fromRgbF(0.16f, 0.155f, 0.14f);
+inline const QColor consoleBottom = QColor::fromRgbF(0.095f, 0.09f, 0.08f);
+
+// White at `opacity`, for texts on the dark console.
+QColor white(double opacity);
+// A summary colour role on the dark console.
+QColor consoleColor(HealthSummary::HealthColor role);
+// A check state's label colour on the page: orange, green or the secondary text colour.
+QColor stateColor(CheckState state, const QPalette& palette);
+QColor secondaryText(const QPalette& palette);
+
+// One of the bundled symbols (their names are the spec's symbol names),
+// tinted: they look the same with or without an icon theme.
+QIcon symbolIcon(std::string_view name, const QColor& color);
+QPixmap symbolPixmap(std::string_view name, const QColor& color, int size, qreal devicePixelRatio = 1);
+
+// The primary action's look: amber, dark text, rounded.
+void makePrimary(QPushButton* button);
+void setPointSize(QWidget* widget, qreal points, int weight = -1);
+
+}  // namespace sonorel::theme

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QFrame>
+
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QToolButton;
+
+namespace sonorel {
+
+class DoctorStore;
+class ListeningBanner;
+class NoticeView;
+
+// What the panel opens or ends; the app shell provides them.
+struct PanelActions {
+    std::function<void()> openDoctor;
+    std::function<void()> openFeedback;
+    std::function<void()> openSettings;
+    std::function<void()> quit;
+};
+
+// The compact panel of the tray item: status, symptom, Quick Fix, the
+// listening question, the output, and the less frequent actions.
+class MenuBarDoctorView final : public QFrame {
+    Q_OBJECT
+
+public:
+    MenuBarDoctorView(DoctorStore& store, PanelActions actions, QWidget* parent = nullptr);
+    QMenu* moreActions() const { return m_more; }
+
+private:
+    void refresh();
+
+    DoctorStore& m_store;
+    PanelActions m_actions;
+    QLabel* m_status = nullptr;
+    QComboBox* m_intent = nullptr;
+    QPushButton* m_quickFix = nullptr;
+    QLabel* m_blocked = nullptr;
+    QLabel* m_output = nullptr;
+    QLabel* m_caption = nullptr;
+    QToolButton* m_outputs = nullptr;
+    QMenu* m_outputMenu = nullptr;
+    QMenu* m_more = nullptr;
+    QAction* m_restart = nullptr;
+    QAction* m_undo = nullptr;
+};
+
+}  // namespace sonorel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QFrame>
+
+#include <functional>
+
+class QLabel;
+class QPushButton;
+
+namespace sonorel {
+
+class DoctorStore;
+
+// The store's notice: a symbol, the title and detail, and a dismiss button.
+// Notices stay until dismissed; error notices also offer feedback.
+class NoticeView final : public QFrame {
+    Q_OBJECT
+
+public:
+    NoticeView(DoctorStore& store, std::function<void()> openFeedback, QWidget* parent = nullptr);
+
+private:
+    void refresh();
+
+    DoctorStore& m_store;
+    QLabel* m_symbol = nullptr;
+    QLabel* m_title = nullptr;
+    QLabel* m_detail = nullptr;
+    QPushButton* m_feedback = nullptr;
+};
+
+// The question after a repair: did it help?
+class ListeningBanner final : public QFrame {
+    Q_OBJECT
+
+public:
+    // `stillAProblem` runs after the answer was recorded (it opens feedback).
+    ListeningBanner(DoctorStore& store, QString betterLabel, std::function<void()> stillAProblem,
+                    QWidget* parent = nullptr);
+
+private:
+    void refresh();
+
+    DoctorStore& m_store;
+    QLabel* m_prompt = nullptr;
+};
+
+}  // namespace sonorel

@@ -1,0 +1,265 @@
+#include "app/main_window.h"
+#include "audio/run_task.h"
+#include "store/doctor_store.h"
+#include "support/scripted_audio_system.h"
+#include "support/snapshot_fixtures.h"
+#include "views/menu_bar_doctor_view.h"
+#include "views/overview_view.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFuture>
+#include <QLabel>
+#include <QMenu>
+#include <QPromise>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <QCoro/QCoroFuture>
+
+#include <gtest/gtest.h>
+
+using namespace sonorel;
+using namespace sonorel::fixtures;
+using namespace sonorel::testing;
+
+namespace {
+
+struct NoDesktop final : DesktopServices {
+    void copyText(const std::string&) override {}
+    std::optional<QString> chooseReportFile(const QString&) override { return std::nullopt; }
+    bool openSettingsPane(SettingsPane) override { return true; }
+};
+struct InstantPlayback final : TonePlayback {
+    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>) override { co_return true; }
+};
+struct SilentCapture final : MicrophoneCapturing {
+    QCoro::Task<> start(Handler) override { co_return; }
+    void stop() override {}
+};
+
+// Light and dark, as a desktop would set them.
+void usePalette(bool dark)
+{
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette palette = QApplication::style()->standardPalette();
+    if (dark) {
+        palette.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+        palette.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+        palette.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+        palette.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
+        palette.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+        palette.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+        palette.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+        palette.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x55));
+    }
+    QApplication::setPalette(palette);
+}
+
+// A store over a scripted server on the test's thread; repairs wait in their
+// pause until the test lets them go on.
+class window : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QSettings settings{dir.filePath("sonorel-doctor.conf"), QSettings::IniFormat};
+    NoDesktop desktop;
+    ScriptedAudioSystem* server = nullptr;
+    std::shared_ptr<QPromise<void>> pauseGate;
+    std::unique_ptr<AudioThread> audio;
+    std::unique_ptr<DoctorStore> store;
+
+    void start(AudioSnapshot initial, bool refreshed = true)
+    {
+        audio = std::make_unique<AudioThread>(
+            [&] {
+                auto scripted = std::make_unique<ScriptedAudioSystem>(std::move(initial));
+                server = scripted.get();
+                return AudioThread::Parts{std::move(scripted), std::make_unique<ScriptedRestarter>(),
+                                          [this]() -> QCoro::Task<> {
+                                              if (pauseGate)
+                                                  co_await pauseGate->future();
+                                          }};
+            },
+            AudioThread::Placement::callerThread);
+        StoreServices services;
+        services.now = [] { return at(786902400); };
+        services.desktop = &desktop;
+        services.tonePlayback = [] { return std::make_unique<InstantPlayback>(); };
+        services.microphoneCapture = [] { return std::make_unique<SilentCapture>(); };
+        store = std::make_unique<DoctorStore>(*audio, settings, std::move(services), false);
+        if (refreshed)
+            runTask(store->refresh());
+    }
+    void TearDown() override
+    {
+        if (pauseGate)
+            pauseGate->finish();
+        if (store)
+            runTask(store->refresh());
+    }
+
+    template <typename T = QWidget>
+    static T* find(QWidget& root, const char* name)
+    {
+        T* found = root.findChild<T*>(QLatin1String(name));
+        if (!found)
+            throw std::runtime_error(std::string("no control named ") + name);
+        return found;
+    }
+    // Saved under the build tree, to be looked at.
+    static void screenshot(QWidget& widget, const QString& name)
+    {
+        const QString folder = QStringLiteral(SONOREL_BINARY_DIR "/screenshots");
+        QDir().mkpath(folder);
+        widget.ensurePolished();
+        EXPECT_TRUE(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
+    }
+};
+
+AudioDevice mutedSpeakers()
+{
+    auto speakers = output(1, "Speakers");
+    speakers.isMuted = true;
+    speakers.bufferFrames = 512;
+    return speakers;
+}
+
+TEST_F(window, the_overview_shows_the_reading_and_offers_one_button_per_row)
+{
+    start(snapshot({mutedSpeakers(), input(2, "Microphone")}, 1, 2), false);
+    OverviewView before(*store);
+    EXPECT_TRUE(find<QLabel>(before, "last-checked")->text().isEmpty());
+    runTask(store->refresh());
+
+    for (const bool dark : {false, true}) {
+        usePalette(dark);
+        MainWindow main(*store, {});
+        main.resize(1060, 820);
+        screenshot(main, dark ? "overview-muted-dark" : "overview-muted-light");
+    }
+    OverviewView page(*store);
+    EXPECT_TRUE(find<QLabel>(page, "last-checked")->text().startsWith("Checked "));
+    EXPECT_EQ(find<QPushButton>(*find(page, "check-volume"), "check-action")->text(), "Restore sound");
+    EXPECT_TRUE(find<QPushButton>(page, "quick-fix")->isEnabled());
+
+    // No output: the console says so and the output row sends to the sound settings.
+    server->state = snapshot({input(2, "Microphone")}, 0, 2);
+    runTask(store->refresh());
+    OverviewView empty(*store);
+    EXPECT_EQ(find<QPushButton>(*find(empty, "check-output"), "check-action")->text(), "Sound settings");
+    const auto texts = empty.findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](QLabel* l) { return l->text() == "No output selected"; }));
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
+                            [](QLabel* l) { return l->text() == "No format  ·  Connect a device"; }));
+
+    server->failRead(server->reads + 1);
+    runTask(store->refresh());
+    usePalette(false);
+    MainWindow unreadable(*store, {});
+    unreadable.resize(1060, 820);
+    screenshot(unreadable, "overview-unreadable");
+}
+
+TEST_F(window, quick_fix_waits_while_fixing_or_while_input_would_be_disturbed)
+{
+    auto usb = output(1, "Scarlett", AudioTransport::usb);
+    usb.sampleRate = 22050;
+    usb.availableRates = {{22050, 22050}, {48000, 48000}};
+    start(snapshot({usb, input(2, "Mic")}, 1, 2));
+    server->state.inputIOActive = true;
+    runTask(store->refresh());
+    OverviewView page(*store);
+    auto* quickFix = find<QPushButton>(page, "quick-fix");
+    EXPECT_FALSE(quickFix->isEnabled());
+    const auto texts = page.findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](QLabel* l) {
+        return l->text() == "Finish the call or recording before resetting audio.";
+    }));
+
+    server->state.inputIOActive = false;
+    runTask(store->refresh());
+    pauseGate = std::make_shared<QPromise<void>>();
+    pauseGate->start();
+    auto running = store->perform(RepairAction::normalizeRate);
+    ASSERT_TRUE(store->isFixing());
+    EXPECT_FALSE(quickFix->isEnabled());
+    EXPECT_EQ(quickFix->text(), "Fixing…");
+    OverviewView fixing(*store);
+    for (auto* button : fixing.findChildren<QPushButton*>(QStringLiteral("check-action")))
+        EXPECT_FALSE(button->isEnabled()) << button->text().toStdString();
+    MainWindow main(*store, {});
+    main.resize(1060, 820);
+    screenshot(main, "overview-fixing");
+    pauseGate->finish();
+    runTask(std::move(running));
+    EXPECT_FALSE(store->isFixing());
+}
+
+TEST_F(window, the_listening_question_the_notice_and_closing_without_a_tray)
+{
+    start(snapshot({mutedSpeakers()}, 1));
+    int quits = 0;
+    MainWindow main(*store, {{}, {}, {}, [&] { ++quits; }});
+    main.show();
+    auto* banner = find(main, "repair-feedback");
+    EXPECT_FALSE(banner->isVisible());
+    runTask(store->perform(RepairAction::unmute));
+    EXPECT_TRUE(banner->isVisible());
+    EXPECT_EQ(find<QLabel>(main, "repair-feedback-prompt")->text(), "How does it sound now?");
+    auto* notice = find(main, "notice");
+    EXPECT_TRUE(notice->isVisible());
+    find<QPushButton>(main, "repair-feedback-better")->click();
+    for (int i = 0; i < 50 && store->awaitingFeedback(); ++i)
+        runTask(store->refresh());
+    EXPECT_FALSE(banner->isVisible());
+    EXPECT_TRUE(store->lastWorkingOutput().has_value());
+    EXPECT_EQ(find<QLabel>(main, "notice-title")->text().toStdString(), "Your result is saved.");
+    find<QPushButton>(main, "notice-dismiss")->click();
+    EXPECT_FALSE(notice->isVisible());
+    EXPECT_FALSE(store->notice().has_value());
+
+    main.setStaysInTray(true);
+    main.close();
+    EXPECT_EQ(quits, 0);
+    EXPECT_FALSE(main.isVisible());
+    main.show();
+    main.setStaysInTray(false);
+    main.close();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(window, the_tray_panel_enables_what_can_run_now)
+{
+    start(snapshot({mutedSpeakers(), output(2, "HDMI")}, 1));
+    int opened = 0;
+    for (const bool dark : {false, true}) {
+        usePalette(dark);
+        MenuBarDoctorView panel(*store, {});
+        panel.adjustSize();
+        screenshot(panel, dark ? "tray-panel-dark" : "tray-panel-light");
+    }
+    MenuBarDoctorView panel(*store, {[&] { ++opened; }, {}, {}, {}});
+    const auto actions = panel.moreActions()->actions();
+    const auto action = [&](const char* text) {
+        for (QAction* a : actions)
+            if (a->text() == QLatin1String(text))
+                return a;
+        throw std::runtime_error(std::string("no menu item ") + text);
+    };
+    EXPECT_FALSE(action("Undo repair settings")->isEnabled());
+    EXPECT_TRUE(action("Restart audio service")->isEnabled());
+    runTask(store->perform(RepairAction::unmute));
+    EXPECT_TRUE(action("Undo repair settings")->isEnabled());
+    server->state.inputIOActive = true;
+    runTask(store->refresh());
+    EXPECT_FALSE(action("Restart audio service")->isEnabled());
+    EXPECT_EQ(find<QLabel>(panel, "menu-output")->text(), "Speakers");
+    action("Troubleshoot this problem")->trigger();
+    EXPECT_EQ(store->selectedPage(), DoctorPage::troubleshoot);
+    EXPECT_EQ(opened, 1);
+}
+
+}  // namespace
