@@ -44,7 +44,11 @@ public:
 };
 
 const char* const usageText =
-    "Usage: sonorel-doctor COMMAND [OPTIONS]\n"
+    "Usage: sonorel-doctor [--background] [--ui-testing]\n"
+    "       sonorel-doctor COMMAND [OPTIONS]\n"
+    "\n"
+    "Without a command the window opens (with --background only the tray item, where\n"
+    "the desktop has a tray; --ui-testing uses throw-away settings).\n"
     "\n"
     "Reads the audio setup and explains it in nine checks.\n"
     "\n"
@@ -395,7 +399,7 @@ int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
     auto printed = [&](const std::string& text) { return writeOutput(out, err, text) ? 0 : exitFailure; };
     try {
         if (command.isEmpty())
-            throw UsageError("the window is not built yet; run a command (see sonorel-doctor --help)");
+            throw UsageError("name a command (see sonorel-doctor --help); without one the window opens");
         if (command == "help" || command == "--help" || command == "-h" || options.contains("--help")
             || options.contains("-h")) {
             return printed(usageText);
