@@ -1,13 +1,28 @@
 #include "app/doctor_app.h"
 #include "cli/command_line.h"
+#include "views/doctor_theme.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QEvent>
 
 #include <csignal>
 #include <iostream>
 
 namespace {
+
+// For bench/app-startup: one line on stdout when the window first paints.
+class FirstPaintReport final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType()) {
+            std::cout << "first-paint" << std::endl;
+            qApp->removeEventFilter(this);
+        }
+        return false;
+    }
+};
 
 int runWindow(int argc, char** argv)
 {
@@ -15,8 +30,12 @@ int runWindow(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("sonorel-doctor"));
     QApplication::setApplicationDisplayName(QStringLiteral("Sonorel Doctor"));
     QApplication::setDesktopFileName(QStringLiteral("dev.mirthwork.SonorelDoctor"));
+    QApplication::setWindowIcon(sonorel::theme::appIcon());
     // The tray keeps the app running when the window closes, if there is a tray.
     QApplication::setQuitOnLastWindowClosed(false);
+    FirstPaintReport report;
+    if (qEnvironmentVariableIsSet("SONOREL_REPORT_FIRST_PAINT"))
+        app.installEventFilter(&report);
     sonorel::DoctorApp doctor(sonorel::DoctorApp::optionsFrom(QCoreApplication::arguments().mid(1)));
     QString error;
     if (!doctor.start(&error)) {

@@ -1,6 +1,8 @@
 #include "views/doctor_theme.h"
 
 #include <QFile>
+#include <QHash>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPushButton>
 #include <QSvgRenderer>
@@ -80,13 +82,53 @@ QPixmap symbolPixmap(std::string_view name, const QColor& color, int size, qreal
     return pixmap;
 }
 
+namespace {
+
+// Renders a tinted symbol at the size asked for, when it is asked for.
+class SymbolEngine final : public QIconEngine {
+public:
+    SymbolEngine(QString name, QColor color) : m_name(std::move(name)), m_color(color) {}
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return scaledPixmap(size, mode, state, 1);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) override
+    {
+        QColor color = m_color;
+        if (mode == QIcon::Disabled)
+            color.setAlphaF(color.alphaF() * 0.4f);
+        const int side = std::min(size.width(), size.height());
+        return symbolPixmap(m_name.toStdString(), color, side, scale);
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1;
+        painter->drawPixmap(rect, scaledPixmap(rect.size(), mode, state, scale));
+    }
+    QIconEngine* clone() const override { return new SymbolEngine(m_name, m_color); }
+
+private:
+    QString m_name;
+    QColor m_color;
+};
+
+}  // namespace
+
 QIcon symbolIcon(std::string_view name, const QColor& color)
 {
-    QIcon icon;
-    for (const int size : {16, 24, 32})
-        for (const qreal ratio : {1.0, 2.0})
-            icon.addPixmap(symbolPixmap(name, color, size, ratio));
-    return icon;
+    // Views ask again on every reading: the same icon, not a new one.
+    static QHash<QString, QIcon> made;
+    const QString key = QString::fromUtf8(name.data(), qsizetype(name.size())) + QLatin1Char('|') + color.name(QColor::HexArgb);
+    auto found = made.find(key);
+    if (found == made.end())
+        found = made.insert(key, QIcon(new SymbolEngine(QString::fromUtf8(name.data(), qsizetype(name.size())), color)));
+    return *found;
+}
+
+QIcon appIcon()
+{
+    registerSymbols();
+    return QIcon(QStringLiteral(":/symbols/app.svg"));
 }
 
 void makePrimary(QPushButton* button)

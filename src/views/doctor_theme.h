@@ -34,6 +34,9 @@ QColor secondaryText(const QPalette& palette);
 QIcon symbolIcon(std::string_view name, const QColor& color);
 QPixmap symbolPixmap(std::string_view name, const QColor& color, int size, qreal devicePixelRatio = 1);
 
+// The app's own icon, for its windows and where the tray has no status symbol.
+QIcon appIcon();
+
 // The primary action's look: amber, dark text, rounded.
 void makePrimary(QPushButton* button);
 void setPointSize(QWidget* widget, qreal points, int weight = -1);

@@ -155,9 +155,16 @@ TEST_F(window, the_overview_shows_the_reading_and_offers_one_button_per_row)
     EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
                             [](QLabel* l) { return l->text() == "No format  ·  Connect a device"; }));
 
+    usePalette(false);
+    server->state = snapshot({output(1, "Speakers"), input(2, "Microphone")}, 1, 2);
+    server->state.devices[0].bufferFrames = 512;
+    runTask(store->refresh());
+    MainWindow healthy(*store, {});
+    healthy.resize(1060, 820);
+    screenshot(healthy, "overview-healthy");
+
     server->failRead(server->reads + 1);
     runTask(store->refresh());
-    usePalette(false);
     MainWindow unreadable(*store, {});
     unreadable.resize(1060, 820);
     screenshot(unreadable, "overview-unreadable");
