@@ -107,6 +107,11 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     toolbar->widgetForAction(m_copy)->setObjectName(QStringLiteral("copy-report"));
 
     buildMenus();
+    // Qt's overflow buttons come without names; screen readers need one.
+    for (auto* overflow : findChildren<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        overflow->setAccessibleName(QStringLiteral("More toolbar buttons"));
+    for (auto* overflow : findChildren<QToolButton*>(QStringLiteral("qt_menubar_ext_button")))
+        overflow->setAccessibleName(QStringLiteral("More menus"));
     connect(&m_store, &DoctorStore::pageChanged, this, &MainWindow::showPage);
     connect(&m_store, &DoctorStore::preferencesChanged, this, &MainWindow::refreshMonitoring);
     for (auto signal : {&DoctorStore::readingChanged, &DoctorStore::repairStateChanged, &DoctorStore::reportCopiedChanged})

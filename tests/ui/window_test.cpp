@@ -269,4 +269,24 @@ TEST_F(window, the_tray_panel_enables_what_can_run_now)
     EXPECT_EQ(opened, 1);
 }
 
+// A screen reader names every control by what it does, icon-only ones included.
+TEST_F(window, every_control_has_a_name_and_the_shortcuts_are_there)
+{
+    start(snapshot({mutedSpeakers(), output(2, "HDMI")}, 1));
+    MainWindow main(*store, {});
+    MenuBarDoctorView panel(*store, {});
+    for (QWidget* root : {static_cast<QWidget*>(&main), static_cast<QWidget*>(&panel)})
+        for (QAbstractButton* control : root->findChildren<QAbstractButton*>()) {
+            QString name = control->accessibleName().isEmpty() ? control->text() : control->accessibleName();
+            EXPECT_FALSE(name.remove(QLatin1Char('&')).trimmed().isEmpty())
+                << control->objectName().toStdString() << " in " << root->objectName().toStdString();
+        }
+    QStringList shortcuts;
+    for (QAction* action : main.findChildren<QAction*>())
+        if (!action->shortcut().isEmpty())
+            shortcuts << action->text() + QLatin1Char('=') + action->shortcut().toString();
+    for (const char* expected : {"Check Audio Again=Ctrl+R", "Quick Fix=Ctrl+Shift+R", "Mark a Crackle=Ctrl+Shift+M"})
+        EXPECT_TRUE(shortcuts.contains(QLatin1String(expected))) << expected;
+}
+
 }  // namespace
