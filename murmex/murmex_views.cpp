@@ -35,6 +35,28 @@ QString failureText(const std::exception& error, const char* encodingKey)
     return QString::fromUtf8(error.what());
 }
 
+// Submits through the shared client; the user's sentence for a failure, empty on success.
+QCoro::Task<QString> submitted(MurmexFeedback feedback, const char* encodingKey)
+{
+    try {
+        co_await Murmex::submit(std::move(feedback));
+    } catch (const std::exception& error) {
+        co_return failureText(error, encodingKey);
+    }
+    co_return QString();
+}
+
+// Success turns to the thanks page; a failure shows under the form, which keeps its input.
+void showOutcome(const QString& failure, QStackedLayout* pages, QLabel* error)
+{
+    if (failure.isEmpty()) {
+        pages->setCurrentIndex(1);
+        return;
+    }
+    error->setText(failure);
+    error->show();
+}
+
 QPushButton* primaryButton(const QString& text, const std::optional<QColor>& tint, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
@@ -156,21 +178,11 @@ QCoro::Task<> MurmexView::send()
         feedback.email = email;
     feedback.category = categoryNamed(m_category->currentData().toString());
     QPointer<MurmexView> self(this);
-    QString failure;
-    try {
-        co_await Murmex::submit(std::move(feedback));
-    } catch (const std::exception& error) {
-        failure = failureText(error, "murmex.feedback.error.encoding");
-    }
+    const QString failure = co_await submitted(std::move(feedback), "murmex.feedback.error.encoding");
     if (!self)
         co_return;
     m_isSubmitting = false;
-    if (failure.isEmpty()) {
-        m_pages->setCurrentIndex(1);
-    } else {
-        m_error->setText(failure);
-        m_error->show();
-    }
+    showOutcome(failure, m_pages, m_error);
     update();
 }
 
@@ -307,21 +319,11 @@ QCoro::Task<> MurmexSurveyView::submit()
     if (!given.empty())
         feedback.metadata = std::move(given);
     QPointer<MurmexSurveyView> self(this);
-    QString failure;
-    try {
-        co_await Murmex::submit(std::move(feedback));
-    } catch (const std::exception& error) {
-        failure = failureText(error, "murmex.survey.error.encoding");
-    }
+    const QString failure = co_await submitted(std::move(feedback), "murmex.survey.error.encoding");
     if (!self)
         co_return;
     m_isSubmitting = false;
-    if (failure.isEmpty()) {
-        m_pages->setCurrentIndex(1);
-    } else {
-        m_error->setText(failure);
-        m_error->show();
-    }
+    showOutcome(failure, m_pages, m_error);
     update();
 }
 

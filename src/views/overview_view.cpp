@@ -34,12 +34,6 @@ QLabel* label(const QString& text, QWidget* parent, const QColor& colour, qreal 
     return l;
 }
 
-// Whether another app holds the input (the reason Quick Fix may be blocked).
-bool inputInUse(const AudioSnapshot& snapshot)
-{
-    return snapshot.isInputActive();
-}
-
 const char* kindSymbolName(CheckKind kind)
 {
     switch (kind) {
@@ -188,7 +182,7 @@ void AudioHealthConsole::refresh()
     } else if (!blocked) {
         m_noteTitle->setText(QStringLiteral("Crackles, glitches, or silence?"));
         m_noteDetail->setText(QString::fromStdString(m_store.quickFixSummary()));
-    } else if (inputInUse(m_store.snapshot())) {
+    } else if (m_store.snapshot().isInputActive()) {
         m_noteTitle->setText(QStringLiteral("An input device is in use."));
         m_noteDetail->setText(QStringLiteral("Finish the call or recording before resetting audio."));
     } else {
