@@ -55,28 +55,26 @@ struct PulseStream::State {
         return Failure::unavailable;
     }
 
-    pa_proplist* streamProperties() const
+    // A new stream of ours, watched; false (with the failure reported) when the server refused.
+    bool makeStream(const pa_sample_spec& spec, const pa_channel_map* channels)
     {
         pa_proplist* properties = pa_proplist_new();
         pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, mediaName.c_str());
         pa_proplist_sets(properties, ownStreamKey, "1");
-        return properties;
-    }
-
-    void watch(pa_stream* made)
-    {
-        stream = made;
+        stream = pa_stream_new_with_proplist(context, mediaName.c_str(), &spec, channels, properties);
+        pa_proplist_free(properties);
+        if (!stream) {
+            report(failureOf(pa_context_errno(context)));
+            return false;
+        }
         pa_stream_set_state_callback(stream, &State::streamState, this);
+        return true;
     }
 
     void startPlayback()
     {
-        pa_proplist* properties = streamProperties();
-        pa_stream* made = pa_stream_new_with_proplist(context, mediaName.c_str(), &toneSpec, nullptr, properties);
-        pa_proplist_free(properties);
-        if (!made)
-            return report(failureOf(pa_context_errno(context)));
-        watch(made);
+        if (!makeStream(toneSpec, nullptr))
+            return;
         pa_stream_set_write_callback(stream, &State::writable, this);
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
@@ -93,12 +91,8 @@ struct PulseStream::State {
         if (source.sample_spec.channels == 0 || source.sample_spec.rate == 0)
             return report(Failure::noDevice);
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, source.sample_spec.rate, source.sample_spec.channels};
-        pa_proplist* properties = streamProperties();
-        pa_stream* made = pa_stream_new_with_proplist(context, mediaName.c_str(), &spec, &source.channel_map, properties);
-        pa_proplist_free(properties);
-        if (!made)
-            return report(failureOf(pa_context_errno(context)));
-        watch(made);
+        if (!makeStream(spec, &source.channel_map))
+            return;
         pa_stream_set_read_callback(stream, &State::readable, this);
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
