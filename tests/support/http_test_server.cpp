@@ -39,10 +39,14 @@ void HttpTestServer::read(QTcpSocket* socket)
     if (buffer.size() < headerEnd + 4 + length)
         return;
     request.body = buffer.mid(headerEnd + 4, length);
+    socket->setProperty("buffer", buffer.mid(headerEnd + 4 + length));
     last = request;
     switch (m_answer) {
     case Answer::status:
-        socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " Status\r\nContent-Length: 0\r\n\r\n");
+        // One request per connection: every answer meets a fresh one.
+        socket->write("HTTP/1.1 " + QByteArray::number(m_status)
+                      + " Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        socket->disconnectFromHost();
         break;
     case Answer::never:
         return;
