@@ -1,24 +1,12 @@
 #include "app/main_window.h"
-#include "audio/run_task.h"
-#include "store/doctor_store.h"
-#include "support/scripted_audio_system.h"
-#include "support/snapshot_fixtures.h"
+#include "support/store_fixture.h"
 #include "views/menu_bar_doctor_view.h"
 #include "views/overview_view.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFuture>
 #include <QLabel>
 #include <QMenu>
-#include <QPromise>
 #include <QPushButton>
-#include <QStyle>
-#include <QStyleFactory>
-#include <QTemporaryDir>
 #include <QToolButton>
-
-#include <QCoro/QCoroFuture>
 
 #include <gtest/gtest.h>
 
@@ -28,96 +16,7 @@ using namespace sonorel::testing;
 
 namespace {
 
-struct NoDesktop final : DesktopServices {
-    void copyText(const std::string&) override {}
-    std::optional<QString> chooseReportFile(const QString&) override { return std::nullopt; }
-    bool openSettingsPane(SettingsPane) override { return true; }
-};
-struct InstantPlayback final : TonePlayback {
-    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>) override { co_return true; }
-};
-struct SilentCapture final : MicrophoneCapturing {
-    QCoro::Task<> start(Handler) override { co_return; }
-    void stop() override {}
-};
-
-// Light and dark, as a desktop would set them.
-void usePalette(bool dark)
-{
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette palette = QApplication::style()->standardPalette();
-    if (dark) {
-        palette.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-        palette.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
-        palette.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-        palette.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
-        palette.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
-        palette.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-        palette.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
-        palette.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x55));
-    }
-    QApplication::setPalette(palette);
-}
-
-// A store over a scripted server on the test's thread; repairs wait in their
-// pause until the test lets them go on.
-class window : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    QSettings settings{dir.filePath("sonorel-doctor.conf"), QSettings::IniFormat};
-    NoDesktop desktop;
-    ScriptedAudioSystem* server = nullptr;
-    std::shared_ptr<QPromise<void>> pauseGate;
-    std::unique_ptr<AudioThread> audio;
-    std::unique_ptr<DoctorStore> store;
-
-    void start(AudioSnapshot initial, bool refreshed = true)
-    {
-        audio = std::make_unique<AudioThread>(
-            [&] {
-                auto scripted = std::make_unique<ScriptedAudioSystem>(std::move(initial));
-                server = scripted.get();
-                return AudioThread::Parts{std::move(scripted), std::make_unique<ScriptedRestarter>(),
-                                          [this]() -> QCoro::Task<> {
-                                              if (pauseGate)
-                                                  co_await pauseGate->future();
-                                          }};
-            },
-            AudioThread::Placement::callerThread);
-        StoreServices services;
-        services.now = [] { return at(786902400); };
-        services.desktop = &desktop;
-        services.tonePlayback = [] { return std::make_unique<InstantPlayback>(); };
-        services.microphoneCapture = [] { return std::make_unique<SilentCapture>(); };
-        store = std::make_unique<DoctorStore>(*audio, settings, std::move(services), false);
-        if (refreshed)
-            runTask(store->refresh());
-    }
-    void TearDown() override
-    {
-        if (pauseGate)
-            pauseGate->finish();
-        if (store)
-            runTask(store->refresh());
-    }
-
-    template <typename T = QWidget>
-    static T* find(QWidget& root, const char* name)
-    {
-        T* found = root.findChild<T*>(QLatin1String(name));
-        if (!found)
-            throw std::runtime_error(std::string("no control named ") + name);
-        return found;
-    }
-    // Saved under the build tree, to be looked at.
-    static void screenshot(QWidget& widget, const QString& name)
-    {
-        const QString folder = QStringLiteral(SONOREL_BINARY_DIR "/screenshots");
-        QDir().mkpath(folder);
-        widget.ensurePolished();
-        EXPECT_TRUE(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
-    }
-};
+using window = StoreFixture;
 
 AudioDevice mutedSpeakers()
 {
