@@ -3,9 +3,11 @@
 #include <QFile>
 #include <QHash>
 #include <QIconEngine>
+#include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QSvgRenderer>
+#include <QVBoxLayout>
 
 // The symbols live in a static library: their resources are registered by hand.
 static void registerSymbols()
@@ -150,6 +152,37 @@ void setPointSize(QWidget* widget, qreal points, int weight)
     if (weight >= 0)
         font.setWeight(QFont::Weight(weight));
     widget->setFont(font);
+}
+
+QString qs(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+QLabel* label(const QString& text, QWidget* parent, const QColor& colour, qreal points, int weight)
+{
+    auto* l = new QLabel(text, parent);
+    QPalette palette = l->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    l->setPalette(palette);
+    if (points > 0 || weight >= 0)
+        setPointSize(l, points > 0 ? points : l->font().pointSizeF(), weight);
+    return l;
+}
+
+QWidget* sectionHeading(const QString& title, const QString& detail, QWidget* parent)
+{
+    auto* heading = new QWidget(parent);
+    auto* box = new QVBoxLayout(heading);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->setSpacing(4);
+    auto* titleLabel = new QLabel(title, heading);
+    setPointSize(titleLabel, 11, QFont::Medium);
+    auto* detailLabel = label(detail, heading, secondaryText(heading->palette()));
+    detailLabel->setWordWrap(true);
+    box->addWidget(titleLabel);
+    box->addWidget(detailLabel);
+    return heading;
 }
 
 }  // namespace sonorel::theme

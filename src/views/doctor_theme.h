@@ -41,4 +41,10 @@ QIcon appIcon();
 void makePrimary(QPushButton* button);
 void setPointSize(QWidget* widget, qreal points, int weight = -1);
 
+QString qs(std::string_view text);
+// A label in `colour`, at `points` (the default size when not positive).
+QLabel* label(const QString& text, QWidget* parent, const QColor& colour, qreal points = -1, int weight = -1);
+// A page's heading: its title over one line of detail in the secondary colour.
+QWidget* sectionHeading(const QString& title, const QString& detail, QWidget* parent);
+
 }  // namespace sonorel::theme

@@ -17,10 +17,7 @@ namespace sonorel {
 
 namespace {
 
-QString qs(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
+using theme::qs;
 
 constexpr RepairIntent allIntents[] = {RepairIntent::noSound,    RepairIntent::playback, RepairIntent::bluetooth,
                                        RepairIntent::microphone, RepairIntent::stereo,   RepairIntent::alerts,

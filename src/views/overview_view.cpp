@@ -18,21 +18,8 @@ namespace sonorel {
 
 namespace {
 
-QString qs(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
-QLabel* label(const QString& text, QWidget* parent, const QColor& colour, qreal points = -1, int weight = -1)
-{
-    auto* l = new QLabel(text, parent);
-    QPalette palette = l->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    l->setPalette(palette);
-    if (points > 0 || weight >= 0)
-        theme::setPointSize(l, points > 0 ? points : l->font().pointSizeF(), weight);
-    return l;
-}
+using theme::label;
+using theme::qs;
 
 const char* kindSymbolName(CheckKind kind)
 {
@@ -268,11 +255,8 @@ OverviewView::OverviewView(DoctorStore& store, QWidget* parent) : QWidget(parent
     auto* sectionBox = new QVBoxLayout;
     sectionBox->setSpacing(4);
     sectionBox->addLayout(header);
-    auto* section = new QLabel(QStringLiteral("A little care for your audio."), this);
-    theme::setPointSize(section, 11, QFont::Medium);
-    sectionBox->addWidget(section);
-    sectionBox->addWidget(label(QStringLiteral("A quick check. A fresh start. Back to listening."), this,
-                                theme::secondaryText(palette())));
+    sectionBox->addWidget(theme::sectionHeading(QStringLiteral("A little care for your audio."),
+                                                QStringLiteral("A quick check. A fresh start. Back to listening."), this));
     layout->addLayout(sectionBox);
 
     auto* rows = new QWidget(this);
