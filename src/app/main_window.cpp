@@ -4,6 +4,7 @@
 #include "views/doctor_theme.h"
 #include "views/notice_views.h"
 #include "views/overview_view.h"
+#include "views/troubleshoot_view.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -86,8 +87,9 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     detail->addWidget(new NoticeView(store, m_actions.openFeedback, central));
     m_pages = new QStackedWidget(central);
     for (const auto& entry : pages) {
-        QWidget* page = entry.page == DoctorPage::overview ? scrolling(new OverviewView(store))
-                                                           : placeholder(QString::fromLatin1(entry.title));
+        QWidget* page = entry.page == DoctorPage::overview       ? scrolling(new OverviewView(store))
+                        : entry.page == DoctorPage::troubleshoot ? scrolling(new TroubleshootView(store))
+                                                                 : placeholder(QString::fromLatin1(entry.title));
         m_pageIndex[int(entry.page)] = m_pages->addWidget(page);
     }
     detail->addWidget(m_pages, 1);

@@ -92,6 +92,7 @@ protected:
         services.desktop = &desktop;
         services.tonePlayback = [] { return std::make_unique<InstantPlayback>(); };
         services.microphoneCapture = [] { return std::make_unique<SilentCapture>(); };
+        services.microphonePermission = []() -> QCoro::Task<bool> { co_return true; };
         store = std::make_unique<DoctorStore>(*audio, settings, std::move(services), false);
         if (refreshed)
             runTask(store->refresh());
