@@ -8,6 +8,7 @@
 #include "sonorel_config.h"
 #include "store/doctor_store.h"
 #include "views/doctor_theme.h"
+#include "views/feedback_view.h"
 #include "views/menu_bar_doctor_view.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <unistd.h>
 
@@ -82,6 +84,7 @@ DoctorApp::DoctorApp(Options options) : m_options(options) {}
 DoctorApp::~DoctorApp()
 {
     // The views go before the store they read, the store before the audio side.
+    m_feedbackWindow.reset();
     m_panel.reset();
     m_window.reset();
     m_feedback.reset();
@@ -147,7 +150,7 @@ bool DoctorApp::start(QString* error)
                                                    service.supportAddress);
 
     WindowActions actions;
-    actions.openFeedback = [this] { openFeedback(); };
+    actions.openFeedback = [this](bool unresolvedRepair) { openFeedback(unresolvedRepair); };
     actions.openSettings = [this] { openSettings(); };
     actions.checkForUpdates = [] { QDesktopServices::openUrl(QUrl(QStringLiteral("appstream://dev.mirthwork.SonorelDoctor"))); };
     actions.quit = [] { QApplication::quit(); };
@@ -169,7 +172,10 @@ void DoctorApp::buildTray()
         m_panel->hide();
         openDoctor();
     };
-    actions.openFeedback = [this] { openFeedback(); };
+    actions.openFeedback = [this](bool unresolvedRepair) {
+        m_panel->hide();
+        openFeedback(unresolvedRepair);
+    };
     actions.openSettings = [this] { openSettings(); };
     actions.quit = [] { QApplication::quit(); };
     m_panel = std::make_unique<MenuBarDoctorView>(*m_store, actions);
@@ -228,10 +234,23 @@ void DoctorApp::openDoctor()
     m_window->activateWindow();
 }
 
-void DoctorApp::openFeedback()
+void DoctorApp::openFeedback(bool unresolvedRepair)
 {
-    m_feedback->prepareFeedback(false);
-    notBuiltYet(QStringLiteral("The feedback window"));
+    m_feedback->prepareFeedback(unresolvedRepair);
+    if (!m_feedbackWindow) {
+        m_feedbackWindow = std::make_unique<QWidget>();
+        m_feedbackWindow->setObjectName(QStringLiteral("feedback"));
+        m_feedbackWindow->setWindowTitle(QStringLiteral("Send Feedback"));
+        m_feedbackWindow->setWindowIcon(theme::appIcon());
+        auto* layout = new QVBoxLayout(m_feedbackWindow.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        QWidget* window = m_feedbackWindow.get();
+        layout->addWidget(new DoctorFeedbackView(*m_feedback, [window] { window->close(); }, window));
+        m_feedbackWindow->resize(560, 760);
+    }
+    m_feedbackWindow->show();
+    m_feedbackWindow->raise();
+    m_feedbackWindow->activateWindow();
 }
 
 void DoctorApp::openSettings()

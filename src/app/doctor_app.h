@@ -8,6 +8,7 @@
 class QLocalServer;
 class QSettings;
 class QSystemTrayIcon;
+class QWidget;
 
 namespace sonorel {
 
@@ -47,7 +48,7 @@ private:
     void buildTray();
     void togglePanel();
     void refreshTray();
-    void openFeedback();
+    void openFeedback(bool unresolvedRepair);
     void openSettings();
 
     Options m_options;
@@ -58,6 +59,7 @@ private:
     std::unique_ptr<SupportFeedback> m_feedback;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<MenuBarDoctorView> m_panel;
+    std::unique_ptr<QWidget> m_feedbackWindow;
     QSystemTrayIcon* m_tray = nullptr;
     QLocalServer* m_instance = nullptr;
 };

@@ -207,7 +207,7 @@ void MainWindow::buildMenus()
     });
     help->addAction(QStringLiteral("Send Feedback…"), this, [this] {
         if (m_actions.openFeedback)
-            m_actions.openFeedback();
+            m_actions.openFeedback(false);
     });
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/feedback_view.h"
+
 #include <QMainWindow>
 
 #include <functional>
@@ -15,7 +17,7 @@ class DoctorStore;
 enum class DoctorPage;
 
 struct WindowActions {
-    std::function<void()> openFeedback;
+    FeedbackOpener openFeedback;
     std::function<void()> openSettings;
     std::function<void()> checkForUpdates;
     std::function<void()> quit;

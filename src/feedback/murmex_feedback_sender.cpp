@@ -78,9 +78,11 @@ SupportFeedback::SupportFeedback(DoctorStore& store, std::shared_ptr<FeedbackSen
 QCoro::Task<> SupportFeedback::prepareFeedback(bool unresolvedRepair)
 {
     QPointer<DoctorStore> store(&m_store);
+    ++m_preparing;
     co_await m_store.refresh();
     if (!store)
         co_return;
+    --m_preparing;
     m_composer.prepare(unresolvedRepair, feedbackSummary(m_store.snapshot(), m_store.checks(), m_store.intent(),
                                                          m_store.feedbackRepairSteps()));
 }

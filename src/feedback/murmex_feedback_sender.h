@@ -46,10 +46,13 @@ public:
     SupportFeedback(DoctorStore& store, std::shared_ptr<FeedbackSending> sender, QString supportAddress);
     FeedbackComposer& composer() { return m_composer; }
     QCoro::Task<> prepareFeedback(bool unresolvedRepair);
+    // A preparation is waiting for its fresh reading.
+    bool isPreparing() const { return m_preparing > 0; }
 
 private:
     DoctorStore& m_store;
     FeedbackComposer m_composer;
+    int m_preparing = 0;
 };
 
 }  // namespace sonorel

@@ -131,7 +131,7 @@ MenuBarDoctorView::MenuBarDoctorView(DoctorStore& store, PanelActions actions, Q
     m_more->addAction(QStringLiteral("Copy diagnostic report"), this, [this] { m_store.copyReport(); });
     m_more->addAction(QStringLiteral("Send feedback"), this, [this] {
         if (m_actions.openFeedback)
-            m_actions.openFeedback();
+            m_actions.openFeedback(false);
     });
     m_more->addAction(QStringLiteral("Settings…"), this, [this] {
         if (m_actions.openSettings)

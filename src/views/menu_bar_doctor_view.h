@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/feedback_view.h"
+
 #include <QFrame>
 
 #include <functional>
@@ -19,7 +21,7 @@ class NoticeView;
 // What the panel opens or ends; the app shell provides them.
 struct PanelActions {
     std::function<void()> openDoctor;
-    std::function<void()> openFeedback;
+    FeedbackOpener openFeedback;
     std::function<void()> openSettings;
     std::function<void()> quit;
 };

@@ -12,7 +12,7 @@
 
 namespace sonorel {
 
-NoticeView::NoticeView(DoctorStore& store, std::function<void()> openFeedback, QWidget* parent)
+NoticeView::NoticeView(DoctorStore& store, FeedbackOpener openFeedback, QWidget* parent)
     : QFrame(parent), m_store(store)
 {
     setObjectName(QStringLiteral("notice"));
@@ -33,13 +33,7 @@ NoticeView::NoticeView(DoctorStore& store, std::function<void()> openFeedback, Q
     text->addWidget(m_title);
     text->addWidget(m_detail);
     layout->addLayout(text, 1);
-    m_feedback = new QPushButton(QStringLiteral("Send feedback"), this);
-    m_feedback->setObjectName(QStringLiteral("send-feedback"));
-    m_feedback->setIcon(theme::symbolIcon("bubble.left.and.bubble.right", palette().color(QPalette::ButtonText)));
-    connect(m_feedback, &QPushButton::clicked, this, [openFeedback] {
-        if (openFeedback)
-            openFeedback();
-    });
+    m_feedback = new DoctorFeedbackButton(std::move(openFeedback), false, this);
     layout->addWidget(m_feedback, 0, Qt::AlignVCenter);
     auto* dismiss = new QPushButton(this);
     dismiss->setObjectName(QStringLiteral("notice-dismiss"));
@@ -75,8 +69,7 @@ void NoticeView::refresh()
     }
 }
 
-ListeningBanner::ListeningBanner(DoctorStore& store, QString betterLabel, std::function<void()> stillAProblem,
-                                 QWidget* parent)
+ListeningBanner::ListeningBanner(DoctorStore& store, QString betterLabel, FeedbackOpener openFeedback, QWidget* parent)
     : QFrame(parent), m_store(store)
 {
     setObjectName(QStringLiteral("repair-feedback"));
@@ -94,12 +87,12 @@ ListeningBanner::ListeningBanner(DoctorStore& store, QString betterLabel, std::f
     layout->addWidget(better);
     layout->addWidget(worse);
     connect(better, &QPushButton::clicked, this, [this] { m_store.reportListeningResult(true); });
-    connect(worse, &QPushButton::clicked, this, [this, stillAProblem]() -> QCoro::Task<> {
+    connect(worse, &QPushButton::clicked, this, [this, openFeedback]() -> QCoro::Task<> {
         QPointer<ListeningBanner> self(this);
-        auto then = stillAProblem;
+        auto open = openFeedback;
         co_await m_store.reportListeningResult(false);
-        if (self && then)
-            then();
+        if (self && open)
+            open(true);
     });
     connect(&m_store, &DoctorStore::repairStateChanged, this, &ListeningBanner::refresh);
     refresh();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/feedback_view.h"
+
 #include <QFrame>
 
 #include <functional>
@@ -17,7 +19,7 @@ class NoticeView final : public QFrame {
     Q_OBJECT
 
 public:
-    NoticeView(DoctorStore& store, std::function<void()> openFeedback, QWidget* parent = nullptr);
+    NoticeView(DoctorStore& store, FeedbackOpener openFeedback, QWidget* parent = nullptr);
 
 private:
     void refresh();
@@ -34,9 +36,9 @@ class ListeningBanner final : public QFrame {
     Q_OBJECT
 
 public:
-    // `stillAProblem` runs after the answer was recorded (it opens feedback).
-    ListeningBanner(DoctorStore& store, QString betterLabel, std::function<void()> stillAProblem,
-                    QWidget* parent = nullptr);
+    // "Still a problem" opens feedback about the unresolved repair once the
+    // answer is recorded.
+    ListeningBanner(DoctorStore& store, QString betterLabel, FeedbackOpener openFeedback, QWidget* parent = nullptr);
 
 private:
     void refresh();

@@ -119,6 +119,8 @@ protected:
         const QString folder = QStringLiteral(SONOREL_BINARY_DIR "/screenshots");
         QDir().mkpath(folder);
         widget.ensurePolished();
+        for (int pass = 0; pass < 3; ++pass)
+            QCoreApplication::processEvents();  // layouts settle as they would on screen
         EXPECT_TRUE(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
     }
 };

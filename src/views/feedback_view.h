@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QPushButton>
+#include <QWidget>
+
+#include <functional>
+
+class QButtonGroup;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QToolButton;
+
+namespace sonorel {
+
+class SupportFeedback;
+
+// Prepares the feedback form and brings its window to the front.
+using FeedbackOpener = std::function<void(bool unresolvedRepair)>;
+
+// "Send feedback": wherever the app offers a way to tell us what went wrong.
+class DoctorFeedbackButton final : public QPushButton {
+    Q_OBJECT
+
+public:
+    DoctorFeedbackButton(FeedbackOpener open, bool unresolvedRepair, QWidget* parent = nullptr);
+};
+
+// The feedback window's content: the form, its sending and its outcome.
+class DoctorFeedbackView final : public QWidget {
+    Q_OBJECT
+
+public:
+    DoctorFeedbackView(SupportFeedback& feedback, std::function<void()> dismiss, QWidget* parent = nullptr);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void refresh();
+
+    SupportFeedback& m_feedback;
+    std::function<void()> m_dismiss;
+    QWidget* m_form = nullptr;
+    QWidget* m_confirmation = nullptr;
+    QLabel* m_heading = nullptr;
+    QButtonGroup* m_category = nullptr;
+    QLabel* m_messageLabel = nullptr;
+    QPlainTextEdit* m_message = nullptr;
+    QLabel* m_counter = nullptr;
+    QLineEdit* m_email = nullptr;
+    QLabel* m_emailHint = nullptr;
+    QCheckBox* m_includeSummary = nullptr;
+    QToolButton* m_reviewSummary = nullptr;
+    QLabel* m_summary = nullptr;
+    QWidget* m_error = nullptr;
+    QLabel* m_errorText = nullptr;
+    QLabel* m_emailSupport = nullptr;
+    QPushButton* m_close = nullptr;
+    QPushButton* m_send = nullptr;
+    QProgressBar* m_sending = nullptr;
+    QPushButton* m_done = nullptr;
+};
+
+}  // namespace sonorel
