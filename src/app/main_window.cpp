@@ -108,6 +108,9 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     m_copy->setToolTip(QStringLiteral("Copy a diagnostic report"));
     toolbar->widgetForAction(m_copy)->setObjectName(QStringLiteral("copy-report"));
 
+    // Toolbar buttons take no focus by default; keyboard users reach them with Tab too.
+    for (QAction* action : toolbar->actions())
+        toolbar->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
     buildMenus();
     // Qt's overflow buttons come without names; screen readers need one.
     for (auto* overflow : findChildren<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
