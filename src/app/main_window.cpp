@@ -16,6 +16,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QToolBar>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -140,15 +141,16 @@ QWidget* MainWindow::buildSidebar()
     layout->setContentsMargins(10, 14, 10, 14);
     layout->setSpacing(2);
     m_nav = new QButtonGroup(sidebar);
-    m_nav->setExclusive(true);
+    m_nav->setExclusive(false);
     for (const auto& entry : pages) {
         auto* row = new QPushButton(QString::fromLatin1(entry.title), sidebar);
         row->setObjectName(QStringLiteral("nav-") + QString::fromLatin1(entry.title).toLower());
         row->setIcon(theme::symbolIcon(entry.symbol, palette.color(QPalette::ButtonText)));
-        row->setCheckable(true);
+        // Plain buttons, not toggles: a screen reader says "button", and
+        // pressing one over the accessibility bus opens its page.
         row->setFlat(true);
         row->setStyleSheet(QStringLiteral("QPushButton { text-align: left; padding: 5px 8px; border-radius: 6px; }"
-                                          "QPushButton:checked { background: palette(highlight);"
+                                          "QPushButton[current=\"true\"] { background: palette(highlight);"
                                           " color: palette(highlighted-text); }"));
         m_nav->addButton(row, int(entry.page));
         layout->addWidget(row);
@@ -218,8 +220,13 @@ void MainWindow::showPage()
 {
     const DoctorPage page = m_store.selectedPage().value_or(DoctorPage::overview);
     m_pages->setCurrentIndex(m_pageIndex.at(int(page)));
-    if (QAbstractButton* row = m_nav->button(int(page)))
-        row->setChecked(true);
+    for (QAbstractButton* row : m_nav->buttons()) {
+        const bool current = m_nav->id(row) == int(page);
+        row->setProperty("current", current);
+        row->setAccessibleDescription(current ? QStringLiteral("Current page") : QString());
+        row->style()->unpolish(row);
+        row->style()->polish(row);
+    }
 }
 
 void MainWindow::refreshMonitoring()

@@ -1,6 +1,7 @@
 #include "views/feedback_view.h"
 
 #include "feedback/murmex_feedback_sender.h"
+#include "views/disclosure_button.h"
 #include "views/doctor_theme.h"
 
 #include <QAccessible>
@@ -15,7 +16,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QShortcut>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace sonorel {
@@ -133,13 +133,8 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
     form->addWidget(m_includeSummary);
     form->addWidget(wrapped(QStringLiteral("Settings only. No audio recordings, device names, or running-app names."),
                             m_form, secondary, 8.5));
-    m_reviewSummary = new QToolButton(m_form);
+    m_reviewSummary = new DisclosureButton(QStringLiteral("Review audio summary"), m_form);
     m_reviewSummary->setObjectName(QStringLiteral("feedback-summary"));
-    m_reviewSummary->setText(QStringLiteral("Review audio summary"));
-    m_reviewSummary->setCheckable(true);
-    m_reviewSummary->setAutoRaise(true);
-    m_reviewSummary->setArrowType(Qt::RightArrow);
-    m_reviewSummary->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     form->addWidget(m_reviewSummary);
     m_summary = new QLabel(m_form);
     m_summary->setObjectName(QStringLiteral("feedback-summary-text"));
@@ -150,10 +145,7 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_summary->hide();
     form->addWidget(m_summary);
-    connect(m_reviewSummary, &QToolButton::toggled, this, [this](bool open) {
-        m_reviewSummary->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-        m_summary->setVisible(open);
-    });
+    connect(m_reviewSummary, &DisclosureButton::openChanged, m_summary, &QLabel::setVisible);
 
     m_error = new QFrame(m_form);
     m_error->setObjectName(QStringLiteral("feedback-error"));

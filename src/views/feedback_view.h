@@ -11,10 +11,10 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
-class QToolButton;
 
 namespace sonorel {
 
+class DisclosureButton;
 class SupportFeedback;
 
 // Prepares the feedback form and brings its window to the front.
@@ -53,7 +53,7 @@ private:
     QLineEdit* m_email = nullptr;
     QLabel* m_emailHint = nullptr;
     QCheckBox* m_includeSummary = nullptr;
-    QToolButton* m_reviewSummary = nullptr;
+    DisclosureButton* m_reviewSummary = nullptr;
     QLabel* m_summary = nullptr;
     QWidget* m_error = nullptr;
     QLabel* m_errorText = nullptr;

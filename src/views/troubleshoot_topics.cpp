@@ -3,13 +3,13 @@
 #include "model/text_format.h"
 #include "store/doctor_store.h"
 #include "views/compare_topic.h"
+#include "views/disclosure_button.h"
 #include "views/doctor_theme.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QLocale>
 #include <QProgressBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -668,13 +668,8 @@ MoreAbout::MoreAbout(QWidget* parent) : QWidget(parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    m_toggle = new QToolButton(this);
+    m_toggle = new DisclosureButton(QStringLiteral("More about this"), this);
     m_toggle->setObjectName(QStringLiteral("more-about"));
-    m_toggle->setText(QStringLiteral("More about this"));
-    m_toggle->setCheckable(true);
-    m_toggle->setAutoRaise(true);
-    m_toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_toggle->setArrowType(Qt::RightArrow);
     theme::setPointSize(m_toggle, 9.5);
     m_text = theme::label({}, this, theme::secondaryText(palette()), 9.5);
     m_text->setWordWrap(true);
@@ -682,10 +677,7 @@ MoreAbout::MoreAbout(QWidget* parent) : QWidget(parent)
     m_text->hide();
     layout->addWidget(m_toggle, 0, Qt::AlignLeft);
     layout->addWidget(m_text);
-    connect(m_toggle, &QToolButton::toggled, this, [this](bool open) {
-        m_toggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-        m_text->setVisible(open);
-    });
+    connect(m_toggle, &DisclosureButton::openChanged, m_text, &QLabel::setVisible);
 }
 
 void MoreAbout::setText(const QString& text)

@@ -13,11 +13,11 @@
 #include <optional>
 #include <string>
 
-class QToolButton;
 class QVBoxLayout;
 
 namespace sonorel {
 
+class DisclosureButton;
 class DoctorStore;
 
 enum class TroubleshootTopic { output, audioUsers, bluetooth, microphone, stereo, alerts, afterWake, compare };
@@ -79,7 +79,7 @@ public:
     void setText(const QString& text);
 
 private:
-    QToolButton* m_toggle = nullptr;
+    DisclosureButton* m_toggle = nullptr;
     QLabel* m_text = nullptr;
 };
 

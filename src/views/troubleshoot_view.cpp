@@ -1,6 +1,7 @@
 #include "views/troubleshoot_view.h"
 
 #include "store/doctor_store.h"
+#include "views/disclosure_button.h"
 #include "views/doctor_theme.h"
 
 #include <QComboBox>
@@ -8,7 +9,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace sonorel {
@@ -162,13 +162,8 @@ void TroubleshootView::rebuildTopics()
         rowLayout->setContentsMargins(0, 6, 0, 6);
         rowLayout->setSpacing(2);
         auto* header = new QHBoxLayout;
-        auto* toggle = new QToolButton(row);
+        auto* toggle = new DisclosureButton(titleOf(topic), row);
         toggle->setObjectName(QStringLiteral("other-check-toggle-") + nameOf(topic));
-        toggle->setCheckable(true);
-        toggle->setAutoRaise(true);
-        toggle->setArrowType(Qt::RightArrow);
-        toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        toggle->setText(titleOf(topic));
         theme::setPointSize(toggle, 10, QFont::DemiBold);
         header->addWidget(toggle);
         header->addStretch();
@@ -184,8 +179,7 @@ void TroubleshootView::rebuildTopics()
         rowLayout->addWidget(content);
         content->hide();
         // Built when first opened: closed rows cost nothing on each reading.
-        connect(toggle, &QToolButton::toggled, this, [this, topic, toggle, content, contentLayout](bool open) {
-            toggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+        connect(toggle, &DisclosureButton::openChanged, this, [this, topic, content, contentLayout](bool open) {
             if (open && contentLayout->isEmpty())
                 contentLayout->addWidget(new TroubleshootTopicContent(m_store, topic, false, content));
             content->setVisible(open);
@@ -203,7 +197,7 @@ void TroubleshootView::refreshSummaries()
     for (const auto& row : m_summaries) {
         const QString summary = qs(topicSummary(row.topic, m_store));
         row.summary->setText(summary);
-        row.toggle->setAccessibleDescription(summary);
+        row.toggle->setToolTip(summary);
     }
 }
 

@@ -10,12 +10,12 @@
 class QComboBox;
 class QGroupBox;
 class QLabel;
-class QToolButton;
 class QVBoxLayout;
 
 namespace sonorel {
 
 class DoctorStore;
+class DisclosureButton;
 class TopicButton;
 
 // The guided page: a symptom, its Quick Fix, the topic that fits it, and
@@ -48,7 +48,7 @@ private:
     struct OtherCheck {
         TroubleshootTopic topic;
         QLabel* summary;
-        QToolButton* toggle;
+        DisclosureButton* toggle;
     };
     std::vector<OtherCheck> m_summaries;
 };

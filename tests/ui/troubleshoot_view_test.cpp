@@ -142,8 +142,8 @@ TEST_F(troubleshoot, the_symptom_picks_the_focus_topic_and_closes_the_other_rows
     EXPECT_EQ(order.value(0), "other-check-output");
     EXPECT_EQ(order.value(6), "other-check-afterWake");
 
-    find<QToolButton>(page, "other-check-toggle-output")->click();
-    find<QToolButton>(page, "other-check-toggle-stereo")->click();
+    find<QAbstractButton>(page, "other-check-toggle-output")->click();
+    find<QAbstractButton>(page, "other-check-toggle-stereo")->click();
     EXPECT_EQ(page.expanded().size(), 2u);
     EXPECT_TRUE(page.findChild<QWidget*>(QStringLiteral("stereo-test")));
     store->setIntent(RepairIntent::playback);
