@@ -253,6 +253,10 @@ TEST_F(call_mode, the_card_returns_to_high_fidelity_stays_the_preferred_output_a
 
     const std::vector<Change> switched{{profile("headset_head_unit"), profile("a2dp_sink")}};
     ASSERT_EQ(coordinator.lastChanges(), switched);
+    // Switching back to the call profile takes the input route too.
+    audio.state.inputIOActive = true;
+    EXPECT_EQ(undo(switched), sentence::recordingActive);
+    audio.state.inputIOActive = false;
     EXPECT_EQ(undo(switched), "undone");
     EXPECT_EQ(activeProfile(), "headset_head_unit");
     EXPECT_EQ(now().sampleRate, 16000);
