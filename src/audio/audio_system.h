@@ -28,6 +28,9 @@ public:
     virtual void setDefaultOutput(const std::string& uid) = 0;
     virtual void setDefaultInput(const std::string& uid) = 0;
     virtual void setNominalRate(const std::string& uid, double rate) = 0;
+    // Switches the card the device belongs to to one of its profiles; the
+    // device keeps its uid, whatever sink or source the card offers then.
+    virtual void setCardProfile(const std::string& uid, const std::string& profile) = 0;
 
     // While on, `onChange` is called after the configuration changed (bursts
     // merged) and `onOverload` with the date of each playback overload, on

@@ -1,5 +1,4 @@
-#include "audio/headphone_reselection.h"
-
+#include "audio/audio_log.h"
 #include "audio/audio_repair_error.h"
 #include "audio/repair_coordinator.h"
 
@@ -11,6 +10,8 @@ namespace {
 
 // Step-7 waits for the headphones to become the output again.
 constexpr int maximumReturnWaits = 10;
+// Checks of a card profile switch: one at once, then one after each of nine pauses.
+constexpr int profileChecks = 10;
 
 std::string describe(const std::exception& error)
 {
@@ -25,38 +26,27 @@ bool isDefaultOutput(const AudioSnapshot& snapshot, const std::string& uid)
     return out && out->uid == uid;
 }
 
-}  // namespace
-
-const AudioDevice* reselectionAlternate(const AudioSnapshot& snapshot)
+bool playsHighFidelity(const AudioDevice& device)
 {
-    const AudioDevice* target = snapshot.outputDevice();
-    if (!target || target->transport != AudioTransport::bluetooth)
-        return nullptr;
-    const auto outputs = snapshot.outputDevices();
-    auto alternate = std::find_if(outputs.begin(), outputs.end(), [target](const AudioDevice* d) {
-        return d->transport == AudioTransport::builtIn && d->uid != target->uid;
-    });
-    if (alternate == outputs.end())
-        return nullptr;
-    const auto controls = (*alternate)->controls(AudioDirection::output);
-    const bool hasMute = std::any_of(controls.begin(), controls.end(), [](const auto& c) { return c.isMuted; });
-    const bool muteWritable =
-        std::all_of(controls.begin(), controls.end(), [](const auto& c) { return !c.isMuted || c.canSetMute; });
-    return hasMute && muteWritable ? *alternate : nullptr;
+    return device.card && device.card->activeKind() == CardProfileKind::highFidelity && device.sampleRate
+        && *device.sampleRate >= 44100;
 }
+
+}  // namespace
 
 // Switches away from Bluetooth headphones to the muted built-in speakers and
 // back, so the system renegotiates the route without a restart.
 QCoro::Task<std::string> RepairCoordinator::reselectOutput(AudioSnapshot before)
 {
     guardInput(before);
-    const AudioDevice* alternatePointer = reselectionAlternate(before);
+    const AudioDevice* alternatePointer = before.reselectionAlternate();
     if (!alternatePointer)
         throw AudioRepairError::unsupported();
     const AudioDevice target = *before.outputDevice();
     const AudioDevice alternate = *alternatePointer;
 
     std::vector<AudioConfigurationChange> temporary;
+    bool switchedProfile = false;
     std::vector<AudioSetting> mutes;
     for (const auto& control : alternate.controls(AudioDirection::output))
         if (control.isMuted == false)
@@ -81,9 +71,19 @@ QCoro::Task<std::string> RepairCoordinator::reselectOutput(AudioSnapshot before)
         co_await m_pause();
         const AudioSnapshot deselected = m_audio.snapshot();
         guardInput(deselected);
-        if (!deselected.connectedOutput(target.uid))
+        const AudioDevice* headphones = deselected.connectedOutput(target.uid);
+        if (!headphones)
             throw AudioRepairError::deviceGone();
 
+        // Switching away and back never changes a card's profile: a card left
+        // in call mode is switched back to high fidelity first.
+        const auto highFidelity = headphones->highFidelityProfileToRestore();
+        if (highFidelity) {
+            temporary.push_back({AudioSetting::Profile{target.uid, headphones->card->activeProfile},
+                                 AudioSetting::Profile{target.uid, *highFidelity}});
+            switchedProfile = true;
+            co_await switchCardProfile(target.uid, *highFidelity);
+        }
         apply({AudioSetting::Output{target.uid}});
         AudioSnapshot now = m_audio.snapshot();
         guardInput(now);
@@ -102,7 +102,8 @@ QCoro::Task<std::string> RepairCoordinator::reselectOutput(AudioSnapshot before)
         }
 
         co_await m_pause();
-        if (!isDefaultOutput(m_audio.snapshot(), target.uid))
+        const AudioSnapshot last = m_audio.snapshot();
+        if (!isDefaultOutput(last, target.uid) || (switchedProfile && !playsHighFidelity(*last.outputDevice())))
             throw AudioRepairError::recoveryFailed();
     } catch (const std::exception& error) {
         const std::string problems = rollBackReselection(temporary, alternate);
@@ -112,9 +113,41 @@ QCoro::Task<std::string> RepairCoordinator::reselectOutput(AudioSnapshot before)
                                        + " Some temporary settings could not be restored: " + problems
                                        + " Check Devices before playing audio.");
     }
+    if (switchedProfile)
+        co_return target.name
+            + " switched back to high-fidelity playback. The built-in speakers stayed muted during the switch. Listen "
+              "again to check the result.";
     co_return target.name
         + " was reselected without restarting the audio service. The alternate speakers stayed muted during the "
           "switch. Listen again to check the result.";
+}
+
+// The write takes the headset microphone from whoever uses it, so input is
+// guarded; it is recorded for undo and waited for (bounded) like a rate change.
+QCoro::Task<> RepairCoordinator::switchCardProfile(std::string uid, std::string profile)
+{
+    guardInput(m_audio.snapshot());
+    try {
+        m_audio.setCardProfile(uid, profile);
+    } catch (const AudioRepairError& error) {
+        if (error == AudioRepairError::deviceGone())
+            throw;
+        // A refused switch leaves the card in call mode: the repair did not
+        // take effect. The server's reason goes to the journal.
+        qCWarning(audioLog) << "The card profile switch was refused:" << error.description().c_str();
+        throw AudioRepairError::recoveryFailed();
+    }
+    const AudioSetting written = AudioSetting::Profile{uid, profile};
+    m_writtenSettings.push_back(written);
+    for (int check = 1;; ++check) {
+        const AudioSnapshot now = m_audio.snapshot();
+        guardInput(now);
+        if (now.confirms(written))
+            co_return;
+        if (check == profileChecks)
+            throw AudioRepairError::recoveryFailed();
+        co_await m_pause();
+    }
 }
 
 // Takes the temporary changes back, last first, but never unmutes the
@@ -144,6 +177,10 @@ std::string RepairCoordinator::rollBackReselection(const std::vector<AudioConfig
             }
             continue;
         }
+        // A card switch that was refused or never showed has nothing to take
+        // back; writing it again would only meet the input guard.
+        if (std::holds_alternative<AudioSetting::Profile>(change->before.value) && now.confirms(change->before))
+            continue;
         try {
             apply({change->before});
         } catch (const std::exception& error) {

@@ -1,7 +1,5 @@
 #include "audio/quick_fix_planner.h"
 
-#include "audio/headphone_reselection.h"
-
 #include <algorithm>
 #include <set>
 

@@ -19,7 +19,8 @@ bool isInputAffecting(const AudioSetting& setting)
     return std::visit(
         [](const auto& s) {
             using Case = std::decay_t<decltype(s)>;
-            if constexpr (std::is_same_v<Case, AudioSetting::Input> || std::is_same_v<Case, AudioSetting::Rate>)
+            if constexpr (std::is_same_v<Case, AudioSetting::Input> || std::is_same_v<Case, AudioSetting::Rate>
+                          || std::is_same_v<Case, AudioSetting::Profile>)
                 return true;
             else if constexpr (std::is_same_v<Case, AudioSetting::Volume> || std::is_same_v<Case, AudioSetting::Mute>)
                 return s.direction == AudioDirection::input;

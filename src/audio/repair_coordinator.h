@@ -64,6 +64,7 @@ private:
     std::string alignAlerts(const AudioSnapshot& before);
     std::string restoreLastOutput(const AudioSnapshot& before, const std::optional<PreferredOutput>& lastWorkingOutput);
     QCoro::Task<std::string> reselectOutput(AudioSnapshot before);
+    QCoro::Task<> switchCardProfile(std::string uid, std::string profile);
     std::string rollBackReselection(const std::vector<AudioConfigurationChange>& temporary,
                                     const AudioDevice& alternate);
 
@@ -77,7 +78,7 @@ private:
 // Refuses while input is running or its activity is unknown.
 void guardInput(const AudioSnapshot& snapshot);
 
-// Input, rate and input-side level changes can interrupt a recording.
+// Input, rate, card profile and input-side level changes can interrupt a recording.
 bool isInputAffecting(const AudioSetting& setting);
 
 }  // namespace sonorel

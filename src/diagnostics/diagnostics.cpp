@@ -122,9 +122,11 @@ DiagnosticCheck bluetoothCheck(const AudioSnapshot& snapshot)
         return row(CheckKind::bluetooth, CheckState::passed,
                    "Your current output uses " + lowercased(label(out->transport)) + " audio.");
 
-    // A headset shows up as separate input and output devices sharing its name.
+    // A headset shows up as separate input and output devices sharing its name
+    // (and, where the server says so, its card).
     auto isHeadsetPart = [out](const AudioDevice& d) {
-        return d.transport == AudioTransport::bluetooth && (d.uid == out->uid || d.name == out->name);
+        const bool sameCard = d.card && out->card && d.card->name == out->card->name;
+        return d.transport == AudioTransport::bluetooth && (d.uid == out->uid || d.name == out->name || sameCard);
     };
     std::set<AudioObjectID> headsetIDs;
     for (const auto& d : snapshot.devices)
@@ -141,14 +143,23 @@ DiagnosticCheck bluetoothCheck(const AudioSnapshot& snapshot)
     const std::string usersSuffix =
         users.empty() ? ""
                       : " Input users: " + joined(users, ", ") + ". Finish input use before changing the route.";
+    // A card in a call profile may report no rate below 44.1 kHz (PipeWire's
+    // graph can run it at a forced rate): the rate is shown only when it tells.
+    const bool lowRate = out->sampleRate && *out->sampleRate < 44100;
+    const std::string callMode =
+        "The headset is in low-bandwidth call mode" + (lowRate ? " (" + kilohertzText(*out->sampleRate) + ")" : "") + ".";
 
+    if (!microphoneEngaged && out->isInCallMode())
+        return row(CheckKind::bluetooth, CheckState::issue,
+                   callMode + " Switching it back to high-fidelity playback restores listening quality.",
+                   offer(out->highFidelityProfileToRestore() && canReselectOutput(snapshot),
+                         RepairAction::reselectOutput));
     if (!microphoneEngaged)
         return row(CheckKind::bluetooth, CheckState::passed,
                    "Bluetooth output is connected. The headset microphone is not selected.");
-    if (out->sampleRate && *out->sampleRate < 44100)
+    if (out->isInCallMode())
         return row(CheckKind::bluetooth, CheckState::issue,
-                   "The headset is in low-bandwidth call mode (" + kilohertzText(*out->sampleRate)
-                       + "). Using the built-in microphone can restore listening quality." + usersSuffix,
+                   callMode + " Using the built-in microphone can restore listening quality." + usersSuffix,
                    offer(snapshot.builtInMicrophone() != nullptr, RepairAction::useBuiltInMic));
     return row(CheckKind::bluetooth, CheckState::note,
                "The headset microphone is selected or in use. If music sounds muffled, choose the built-in "

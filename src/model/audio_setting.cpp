@@ -35,7 +35,8 @@ bool AudioSetting::isSameTarget(const AudioSetting& other) const
             if constexpr (std::is_same_v<Case, Volume> || std::is_same_v<Case, Mute>)
                 return setting.uid == theirs.uid && setting.direction == theirs.direction
                     && setting.element == theirs.element;
-            else if constexpr (std::is_same_v<Case, Balance> || std::is_same_v<Case, Rate>)
+            else if constexpr (std::is_same_v<Case, Balance> || std::is_same_v<Case, Rate>
+                               || std::is_same_v<Case, Profile>)
                 return setting.uid == theirs.uid;
             else
                 return true;
@@ -55,7 +56,7 @@ bool AudioSetting::matches(const AudioSetting& other) const
                 return closeEnough(setting.value, theirs.value);
             else if constexpr (std::is_same_v<Case, Rate>)
                 return std::abs(setting.value - theirs.value) < rateTolerance;
-            else if constexpr (std::is_same_v<Case, Mute>)
+            else if constexpr (std::is_same_v<Case, Mute> || std::is_same_v<Case, Profile>)
                 return setting.value == theirs.value;
             else
                 return setting.uid == theirs.uid;

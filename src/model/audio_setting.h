@@ -49,8 +49,14 @@ struct AudioSetting {
         double value = 0;
         bool operator==(const Rate&) const = default;
     };
+    // The active profile of the card the device belongs to.
+    struct Profile {
+        std::string uid;
+        std::string value;
+        bool operator==(const Profile&) const = default;
+    };
 
-    using Value = std::variant<Output, Input, Alerts, Volume, Mute, Balance, Rate>;
+    using Value = std::variant<Output, Input, Alerts, Volume, Mute, Balance, Rate, Profile>;
 
     template <typename Case>
         requires std::is_constructible_v<Value, Case>
@@ -65,7 +71,7 @@ struct AudioSetting {
 
     // Both address the same thing: the one default output, input or alert
     // output by case alone; volume and mute per device, side and element;
-    // balance and rate per device.
+    // balance, rate and profile per device.
     bool isSameTarget(const AudioSetting& other) const;
 
     // Same target with a value close enough to count as applied.

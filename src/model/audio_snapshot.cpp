@@ -20,6 +20,23 @@ bool AudioDevice::isPhysical() const
     return transport != AudioTransport::virtual_ && transport != AudioTransport::aggregate;
 }
 
+bool AudioDevice::isInCallMode() const
+{
+    if (transport != AudioTransport::bluetooth)
+        return false;
+    if (card)
+        return card->activeKind() == CardProfileKind::call;
+    return sampleRate && *sampleRate < 44100;
+}
+
+std::optional<std::string> AudioDevice::highFidelityProfileToRestore() const
+{
+    if (transport != AudioTransport::bluetooth || !card || card->activeKind() != CardProfileKind::call)
+        return std::nullopt;
+    const CardProfile* best = card->bestHighFidelityProfile();
+    return best ? std::optional(best->name) : std::nullopt;
+}
+
 std::optional<double> AudioDevice::standardRate() const
 {
     for (double rate : {48000.0, 44100.0}) {
@@ -136,6 +153,24 @@ const AudioDevice* AudioSnapshot::deviceWithUID(const std::string& uid) const
     return nullptr;
 }
 
+const AudioDevice* AudioSnapshot::reselectionAlternate() const
+{
+    const AudioDevice* target = outputDevice();
+    if (!target || target->transport != AudioTransport::bluetooth)
+        return nullptr;
+    const auto outputs = outputDevices();
+    auto alternate = std::find_if(outputs.begin(), outputs.end(), [target](const AudioDevice* d) {
+        return d->transport == AudioTransport::builtIn && d->uid != target->uid;
+    });
+    if (alternate == outputs.end())
+        return nullptr;
+    const auto controls = (*alternate)->controls(AudioDirection::output);
+    const bool hasMute = std::any_of(controls.begin(), controls.end(), [](const auto& c) { return c.isMuted; });
+    const bool muteWritable =
+        std::all_of(controls.begin(), controls.end(), [](const auto& c) { return !c.isMuted || c.canSetMute; });
+    return hasMute && muteWritable ? *alternate : nullptr;
+}
+
 const AudioDevice* AudioSnapshot::builtInMicrophone() const
 {
     for (const auto& d : devices)
@@ -208,6 +243,8 @@ std::vector<AudioSetting> AudioSnapshot::settings() const
             result.push_back(AudioSetting::Balance{d.uid, *d.balance});
         if (d.sampleRate)
             result.push_back(AudioSetting::Rate{d.uid, *d.sampleRate});
+        if (d.card)
+            result.push_back(AudioSetting::Profile{d.uid, d.card->activeProfile});
     }
     return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/audio_card.h"
 #include "model/audio_direction.h"
 #include "model/audio_setting.h"
 #include "model/date.h"
@@ -101,9 +102,16 @@ struct AudioDevice {
     std::optional<uint32_t> safetyOffsetFrames;
     std::optional<ProcessID> exclusiveOwnerPID;
     std::vector<AudioStreamFormat> formats;
+    std::optional<AudioCard> card;
 
     // Neither virtual nor aggregate.
     bool isPhysical() const;
+    // A Bluetooth device whose card is in a call profile or, with no card
+    // known, that runs below 44.1 kHz: muffled mono, microphone in use or not.
+    bool isInCallMode() const;
+    // The profile that takes a Bluetooth device's card out of call mode: its
+    // best available high-fidelity one; absent when not in a call profile.
+    std::optional<std::string> highFidelityProfileToRestore() const;
     // 48 kHz when accepted, else 44.1 kHz when accepted.
     std::optional<double> standardRate() const;
     std::optional<float> inputVolume() const;
@@ -142,6 +150,11 @@ struct AudioSnapshot {
     const AudioDevice* connectedOutput(const std::string& uid) const;
     // The first device with this uid, alive or not.
     const AudioDevice* deviceWithUID(const std::string& uid) const;
+    // The built-in speakers a Bluetooth output can briefly be switched to
+    // while muted: the first other built-in output, provided it has a mute
+    // control and every one it has is writable. Null when the output is not
+    // Bluetooth or those speakers cannot be muted.
+    const AudioDevice* reselectionAlternate() const;
     const AudioDevice* builtInMicrophone() const;
     const AudioDevice* fallbackOutput() const;
     int recentOverloadCount() const;
@@ -154,6 +167,12 @@ struct AudioSnapshot {
 
     bool operator==(const AudioSnapshot&) const = default;
 };
+
+// Whether headphone reselection can run on this reading (input aside).
+inline bool canReselectOutput(const AudioSnapshot& snapshot)
+{
+    return snapshot.reselectionAlternate() != nullptr;
+}
 
 // The one window for "recent" overloads: at least 0 and below 120 seconds old.
 bool isRecent(Date date, Date capturedAt);

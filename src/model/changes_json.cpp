@@ -7,7 +7,7 @@ using OrderedJson = nlohmann::ordered_json;
 
 namespace {
 
-constexpr EnumTexts<size_t, 7> settingKinds{{
+constexpr EnumTexts<size_t, 8> settingKinds{{
     {0, "output"},
     {1, "input"},
     {2, "alerts"},
@@ -15,6 +15,7 @@ constexpr EnumTexts<size_t, 7> settingKinds{{
     {4, "mute"},
     {5, "balance"},
     {6, "rate"},
+    {7, "profile"},
 }};
 
 OrderedJson settingJson(const AudioSetting& setting)
@@ -31,7 +32,8 @@ OrderedJson settingJson(const AudioSetting& setting)
             }
             if constexpr (std::is_same_v<Case, AudioSetting::Volume> || std::is_same_v<Case, AudioSetting::Balance>)
                 object["value"] = jsonNumber(s.value);
-            else if constexpr (std::is_same_v<Case, AudioSetting::Mute> || std::is_same_v<Case, AudioSetting::Rate>)
+            else if constexpr (std::is_same_v<Case, AudioSetting::Mute> || std::is_same_v<Case, AudioSetting::Rate>
+                               || std::is_same_v<Case, AudioSetting::Profile>)
                 object["value"] = s.value;
         },
         setting.value);
@@ -44,7 +46,7 @@ AudioSetting setting(const Json& value, const std::string& path)
     const auto kindPath = join(path, "kind");
     const auto kind = fromText(settingKinds, text(required(value, "kind", path), kindPath));
     if (!kind)
-        fail(kindPath, "expected one of output, input, alerts, volume, mute, balance, rate");
+        fail(kindPath, "expected one of output, input, alerts, volume, mute, balance, rate, profile");
     std::string uid = text(required(value, "uid", path), join(path, "uid"));
     auto direction = [&] {
         const auto directionPath = join(path, "direction");
@@ -69,8 +71,10 @@ AudioSetting setting(const Json& value, const std::string& path)
         return AudioSetting::Mute{uid, direction(), element(), boolean(required(value, "value", path), valuePath)};
     case 5:
         return AudioSetting::Balance{uid, level()};
-    default:
+    case 6:
         return AudioSetting::Rate{uid, numberWithin<double>(required(value, "value", path), valuePath, 1, 10'000'000)};
+    default:
+        return AudioSetting::Profile{uid, text(required(value, "value", path), valuePath)};
     }
 }
 

@@ -59,6 +59,25 @@ OrderedJson listJson(const std::vector<T>& values, Encode encode)
     return array;
 }
 
+OrderedJson profileJson(const CardProfile& profile)
+{
+    OrderedJson object;
+    object["name"] = profile.name;
+    object["description"] = profile.description;
+    object["isAvailable"] = profile.isAvailable;
+    object["priority"] = profile.priority;
+    return object;
+}
+
+OrderedJson cardJson(const AudioCard& card)
+{
+    OrderedJson object;
+    object["name"] = card.name;
+    object["activeProfile"] = card.activeProfile;
+    object["profiles"] = listJson(card.profiles, profileJson);
+    return object;
+}
+
 OrderedJson deviceJson(const AudioDevice& d)
 {
     OrderedJson object;
@@ -90,6 +109,8 @@ OrderedJson deviceJson(const AudioDevice& d)
     putOptional(object, "safetyOffsetFrames", d.safetyOffsetFrames);
     putOptional(object, "exclusiveOwnerPID", d.exclusiveOwnerPID);
     object["formats"] = listJson(d.formats, formatJson);
+    if (d.card)
+        object["card"] = cardJson(*d.card);
     return object;
 }
 
@@ -232,6 +253,28 @@ AudioStreamFormat format(const Json& value, const std::string& path)
     return f;
 }
 
+CardProfile profile(const Json& value, const std::string& path)
+{
+    requireObject(value, path);
+    CardProfile p;
+    p.name = text(required(value, "name", path), join(path, "name"));
+    p.description = textOr(value, "description", path);
+    // A profile the server lists can be chosen unless it says otherwise.
+    p.isAvailable = optionalFlag(value, "isAvailable", path).value_or(true);
+    p.priority = numberOr<uint32_t>(value, "priority", path);
+    return p;
+}
+
+AudioCard card(const Json& value, const std::string& path)
+{
+    requireObject(value, path);
+    AudioCard c;
+    c.name = textOr(value, "name", path);
+    c.activeProfile = text(required(value, "activeProfile", path), join(path, "activeProfile"));
+    c.profiles = listOr<CardProfile>(value, "profiles", path, profile);
+    return c;
+}
+
 AudioTransport transport(const Json& object, const std::string& path)
 {
     const Json* value = member(object, "transport");
@@ -280,6 +323,8 @@ AudioDevice device(const Json& value, const std::string& path)
     d.safetyOffsetFrames = optionalNumber<uint32_t>(value, "safetyOffsetFrames", path);
     d.exclusiveOwnerPID = optionalNumber<ProcessID>(value, "exclusiveOwnerPID", path);
     d.formats = listOr<AudioStreamFormat>(value, "formats", path, format);
+    if (const Json* cardValue = member(value, "card"))
+        d.card = card(*cardValue, join(path, "card"));
     return d;
 }
 

@@ -59,6 +59,7 @@ struct PulseAudioSystem::Reading {
     ServerRecord server;
     std::vector<DeviceRecord> devices;
     std::vector<StreamRecord> streams;
+    std::map<uint32_t, CardRecord> cards;
     std::optional<AlertEntry> alertEntry;
     bool streamRestoreRead = false;
     uint32_t ownClientIndex = PA_INVALID_INDEX;
@@ -270,6 +271,7 @@ std::optional<PulseAudioSystem::Reading> PulseAudioSystem::read()
     const MainloopLock lock(m_mainloop);
     reading.devices = m_cache->devices();
     reading.streams = m_cache->streams();
+    reading.cards = m_cache->cards;
     reading.alertEntry = m_cache->alertEntry;
     reading.streamRestoreRead = m_cache->streamRestoreRead;
     return reading;
@@ -288,6 +290,7 @@ AudioSnapshot PulseAudioSystem::snapshot()
     auto reading = read();
     if (!reading) {
         m_devices.clear();
+        m_cards.clear();
         m_graphClock.reset();
         return unreadable(unavailableText);
     }
@@ -311,12 +314,14 @@ AudioSnapshot PulseAudioSystem::snapshot()
     const std::string alertSink =
         alertSinkOf(reading->alertEntry, reading->devices, reading->server.defaultSink, m_isPipeWire);
     for (const auto& record : reading->devices) {
-        AudioDevice device = toAudioDevice(record, !record.isSink && runningSources.count(record.index));
-        const auto card = intProperty(record.properties, "alsa.card");
+        const auto card = reading->cards.find(record.card);
+        AudioDevice device = toAudioDevice(record, !record.isSink && runningSources.count(record.index),
+                                           card == reading->cards.end() ? nullptr : &card->second);
+        const auto alsaCard = intProperty(record.properties, "alsa.card");
         const auto pcm = intProperty(record.properties, "alsa.device");
-        if (card && pcm)
+        if (alsaCard && pcm)
             device.exclusiveOwnerPID =
-                exclusiveOwner(m_options.asoundRoot, m_options.procRoot, *card, *pcm, record.isSink);
+                exclusiveOwner(m_options.asoundRoot, m_options.procRoot, *alsaCard, *pcm, record.isSink);
         if (record.name == reading->server.defaultSink)
             snapshot.outputID = device.id;
         if (record.name == reading->server.defaultSource)
@@ -328,6 +333,7 @@ AudioSnapshot PulseAudioSystem::snapshot()
         snapshot.devices.push_back(std::move(device));
     }
 
+    m_cards = std::move(reading->cards);
     m_alertEntry = reading->alertEntry;
     // pipewire-pulse accepts a new alert device but never routes by it.
     snapshot.canSetSystemOutput = reading->streamRestoreRead && !m_isPipeWire;
@@ -388,14 +394,14 @@ void PulseAudioSystem::overloaded(const std::string& sink)
     if (!m_monitoring)
         return;
     // A report about an output that is no longer the default is not shown against the new one.
-    const auto current = defaultSinkName();
+    const auto current = defaultName(true);
     if (!current || *current != sink) {
         if (current && m_pipeWire)
             m_pipeWire->watch(*current);
         return;
     }
     const Date at = systemNow();
-    m_overloads.record(at, current);
+    m_overloads.record(at, uidOf(true, *current));
     if (m_onOverload)
         m_onOverload(at);
 }
@@ -419,23 +425,32 @@ std::optional<ServerRecord> PulseAudioSystem::readServer()
     return request.server;
 }
 
-std::optional<std::string> PulseAudioSystem::defaultSinkName()
+std::optional<std::string> PulseAudioSystem::defaultName(bool isSink)
 {
     const auto server = readServer();
     if (!server)
         return std::nullopt;
     if (m_isPipeWire)
-        if (auto node = pipeWireDefault(true, [&](const std::string& name) { return known(true, name); }))
+        if (auto node = pipeWireDefault(isSink, [&](const std::string& name) { return known(isSink, name); }))
             return node;
-    if (server->defaultSink.empty())
+    const std::string& name = isSink ? server->defaultSink : server->defaultSource;
+    if (name.empty())
         return std::nullopt;
-    return server->defaultSink;
+    return name;
 }
 
 bool PulseAudioSystem::known(bool isSink, const std::string& name) const
 {
     return std::any_of(m_devices.begin(), m_devices.end(),
                        [&](const auto& entry) { return entry.second.isSink == isSink && entry.second.name == name; });
+}
+
+std::string PulseAudioSystem::uidOf(bool isSink, const std::string& name) const
+{
+    for (const auto& [uid, record] : m_devices)
+        if (record.isSink == isSink && record.name == name)
+            return uid;
+    return name;
 }
 
 void PulseAudioSystem::startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload)

@@ -55,6 +55,7 @@ public:
     void setDefaultOutput(const std::string& uid) override;
     void setDefaultInput(const std::string& uid) override;
     void setNominalRate(const std::string& uid, double rate) override;
+    void setCardProfile(const std::string& uid, const std::string& profile) override;
     void stopMonitoring() override;
     void forgetOverloads() override;
     // The account the server runs as, as of the last reading; absent before one.
@@ -89,9 +90,14 @@ private:
     void writeAlertDevice(const std::string& sinkName);
     void writeDefault(bool isSink, const std::string& name);
     std::optional<pulse::ServerRecord> readServer();
-    std::optional<std::string> defaultSinkName();
+    // The server's default sink or source now.
+    std::optional<std::string> defaultName(bool isSink);
     // A device of ours by its server name, as of the last reading.
     bool known(bool isSink, const std::string& name) const;
+    // The uid of a device by its server name, as of the last reading (a
+    // Bluetooth device's uid is its card's, not its sink's).
+    std::string uidOf(bool isSink, const std::string& name) const;
+    void writeProfile(const std::string& uid, const pulse::DeviceRecord& device, const std::string& profile);
     PipeWireBridge& pipeWire();
     // On PipeWire: reads the graph clock and puts the metadata's default nodes
     // into `server` where they name one of `devices`.
@@ -111,7 +117,9 @@ private:
     // The server's devices and streams, kept by its events; guarded by the main loop lock.
     std::unique_ptr<pulse::ServerCache> m_cache;
     bool m_isPipeWire = false;
+    // By uid, as of the last reading.
     std::map<std::string, pulse::DeviceRecord> m_devices;
+    std::map<uint32_t, pulse::CardRecord> m_cards;
     std::optional<std::string> m_serverUser;
     std::optional<pulse::AlertEntry> m_alertEntry;
     // Created on the first reading that finds PipeWire.

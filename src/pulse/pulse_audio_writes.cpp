@@ -102,6 +102,8 @@ void PulseAudioSystem::apply(const AudioSetting& setting)
                     return isSink ? pa_context_set_sink_mute_by_name(m_context, name.c_str(), mute, onSuccess, w)
                                   : pa_context_set_source_mute_by_name(m_context, name.c_str(), mute, onSuccess, w);
                 });
+            } else if constexpr (std::is_same_v<Case, AudioSetting::Profile>) {
+                writeProfile(s.uid, device, s.value);
             } else {
                 // The pulse server fixes a device's rate for its clients; PipeWire's graph clock can be forced.
                 if (!m_isPipeWire)
@@ -203,6 +205,47 @@ void PulseAudioSystem::writeRate(uint32_t unforcedRate, double rate)
         throw rejected(-result);
 }
 
+void PulseAudioSystem::writeProfile(const std::string& uid, const DeviceRecord& device, const std::string& profile)
+{
+    const auto card = m_cards.find(device.card);
+    if (card == m_cards.end()
+        || std::none_of(card->second.profiles.begin(), card->second.profiles.end(),
+                        [&](const CardProfileRecord& p) { return p.name == profile; }))
+        throw AudioRepairError::unsupported();
+    const std::string cardName = card->second.name;
+    const uint32_t cardIndex = card->first;
+    const bool isSink = device.isSink;
+    const bool wasDefault = defaultName(isSink) == device.name;
+    runCommand([&](void* w) {
+        return pa_context_set_card_profile_by_name(m_context, cardName.c_str(), profile.c_str(), onSuccess, w);
+    });
+    {
+        const MainloopLock lock(m_mainloop);
+        m_cache->cardWritten(cardIndex);
+    }
+    // PipeWire's bluez device makes its new nodes a moment after the answer:
+    // wait (bounded) so that the caller's read-back sees the outcome. The
+    // readings replace `device`.
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < defaultSettleTime) {
+        const AudioSnapshot now = snapshot();
+        if (now.readError)
+            return;
+        const AudioDevice* switched = now.deviceWithUID(uid);
+        if (switched && switched->card && switched->card->activeProfile == profile)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // The card's old sink or source is gone; a server that chose another
+    // default meanwhile must not take the user's choice of this device away.
+    const auto now = m_devices.find(uid);
+    if (!wasDefault || now == m_devices.end())
+        return;
+    const std::string name = now->second.name;
+    if (defaultName(isSink) != name)
+        writeDefault(isSink, name);
+}
+
 std::string PulseAudioSystem::rateChangeNote() const
 {
     return m_isPipeWire ? " PipeWire runs the whole audio graph at this rate, so every device uses it." : "";
@@ -221,6 +264,11 @@ void PulseAudioSystem::setDefaultInput(const std::string& uid)
 void PulseAudioSystem::setNominalRate(const std::string& uid, double rate)
 {
     apply(AudioSetting::Rate{uid, rate});
+}
+
+void PulseAudioSystem::setCardProfile(const std::string& uid, const std::string& profile)
+{
+    apply(AudioSetting::Profile{uid, profile});
 }
 
 }  // namespace sonorel

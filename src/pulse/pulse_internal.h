@@ -119,7 +119,25 @@ DeviceRecord copyDevice(const Info& info, bool isSink)
     if (info.active_port && info.active_port->name)
         d.activePort = info.active_port->name;
     d.driver = info.driver ? info.driver : "";
+    d.card = info.card;
     return d;
+}
+
+inline CardRecord copyCard(const pa_card_info& info)
+{
+    CardRecord c;
+    c.index = info.index;
+    c.name = info.name ? info.name : "";
+    if (info.active_profile2 && info.active_profile2->name)
+        c.activeProfile = info.active_profile2->name;
+    for (uint32_t i = 0; info.profiles2 && i < info.n_profiles; ++i) {
+        const pa_card_profile_info2* profile = info.profiles2[i];
+        if (!profile || !profile->name)
+            continue;
+        c.profiles.push_back({profile->name, profile->description ? profile->description : "", profile->priority,
+                              profile->available != 0});
+    }
+    return c;
 }
 
 template <typename Info>
@@ -156,9 +174,6 @@ inline AudioRepairError commandRefusal(int paError)
 {
     return paError == PA_ERR_NOENTITY ? AudioRepairError::deviceGone() : rejected(paError);
 }
-
-
-
 
 }  // namespace pulse
 

@@ -220,13 +220,31 @@ std::optional<std::vector<uint32_t>> volumesWithBalance(const std::vector<int>& 
     return volumesOf(cv);
 }
 
-AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput)
+namespace {
+
+AudioCard toAudioCard(const CardRecord& record)
+{
+    AudioCard card{validUtf8(record.name), validUtf8(record.activeProfile), {}};
+    for (const auto& profile : record.profiles)
+        card.profiles.push_back(
+            {validUtf8(profile.name), validUtf8(profile.description), profile.available, profile.priority});
+    return card;
+}
+
+}  // namespace
+
+AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput, const CardRecord* card)
 {
     AudioDevice d;
     d.id = deviceID(record.isSink, record.index);
     d.uid = validUtf8(record.name);
     d.name = validUtf8(record.description.empty() ? record.name : record.description);
     d.transport = transportOf(record);
+    if (card) {
+        d.card = toAudioCard(*card);
+        if (d.transport == AudioTransport::bluetooth)
+            d.uid = d.card->name + (record.isSink ? ".output" : ".input");
+    }
     const int channels = int(record.channelPositions.size());
     (record.isSink ? d.outputChannels : d.inputChannels) = channels;
     d.isAlive = true;

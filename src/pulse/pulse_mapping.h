@@ -37,8 +37,10 @@ std::optional<std::vector<uint32_t>> volumesWithBalance(const std::vector<int>& 
                                                         const std::vector<uint32_t>& volumes, float balance);
 
 // What the model knows about one device; `runningInput` tells whether some
-// recording stream is running on it.
-AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput);
+// recording stream is running on it, `card` is the card it belongs to. A
+// Bluetooth device is named after its card and side, not after its sink or
+// source, whose name changes with the card's profile.
+AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput, const CardRecord* card = nullptr);
 
 // The sink alerts play on. PulseAudio plays them on the saved entry's sink
 // while it exists, else on the default; pipewire-pulse never routes by that entry.

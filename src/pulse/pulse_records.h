@@ -14,6 +14,24 @@ namespace sonorel::pulse {
 
 using Properties = std::map<std::string, std::string>;
 
+// PA_INVALID_INDEX: a device of no card (null sinks, filters).
+inline constexpr uint32_t noCard = UINT32_MAX;
+
+struct CardProfileRecord {
+    std::string name;
+    std::string description;
+    uint32_t priority = 0;
+    bool available = true;
+};
+
+// A sound card: its profiles decide which sinks and sources it offers.
+struct CardRecord {
+    uint32_t index = 0;
+    std::string name;
+    std::string activeProfile;
+    std::vector<CardProfileRecord> profiles;
+};
+
 // A sink (output) or a non-monitor source (input).
 struct DeviceRecord {
     bool isSink = true;
@@ -31,6 +49,7 @@ struct DeviceRecord {
     uint64_t configuredLatencyUsec = 0;
     std::string activePort;
     std::string driver;
+    uint32_t card = noCard;
 };
 
 // A sink input (playing) or source output (recording) stream.

@@ -59,6 +59,15 @@ void onStream(pa_context*, const Info* info, int eol, void* userdata)
         round->cache->sourceOutputs[info->index] = copyStream(*info, true, info->source);
 }
 
+template <bool wholeList>
+void onCard(pa_context*, const pa_card_info* info, int eol, void* userdata)
+{
+    auto* round = static_cast<CacheRound*>(userdata);
+    if (ended(round, eol, wholeList))
+        return;
+    round->cache->cards[info->index] = copyCard(*info);
+}
+
 void onServer(pa_context*, const pa_server_info* info, void* userdata)
 {
     auto* round = static_cast<CacheRound*>(userdata);
@@ -124,6 +133,9 @@ void ServerCache::event(pa_subscription_event_type_t type, uint32_t index)
     case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
         mark(sourceOutputs, changedSourceOutputs, index, removed);
         break;
+    case PA_SUBSCRIPTION_EVENT_CARD:
+        mark(cards, changedCards, index, removed);
+        break;
     default:
         // The server info is asked for with every reading.
         break;
@@ -139,7 +151,7 @@ void ServerCache::written(bool isSink, uint32_t index, bool alerts)
 bool ServerCache::hasChanges() const
 {
     return alertsChanged || !changedSinks.empty() || !changedSources.empty() || !changedSinkInputs.empty()
-        || !changedSourceOutputs.empty();
+        || !changedSourceOutputs.empty() || !changedCards.empty();
 }
 
 namespace {
@@ -176,12 +188,14 @@ void CacheRound::listAll(pa_context* context, std::vector<pa_operation*>& operat
     c.sources.clear();
     c.sinkInputs.clear();
     c.sourceOutputs.clear();
+    c.cards.clear();
     c.alertEntry.reset();
     c.alertsChanged = false;
     operations.push_back(pa_context_get_sink_info_list(context, onDevice<pa_sink_info, true>, this));
     operations.push_back(pa_context_get_source_info_list(context, onDevice<pa_source_info, true>, this));
     operations.push_back(pa_context_get_sink_input_info_list(context, onStream<pa_sink_input_info, true>, this));
     operations.push_back(pa_context_get_source_output_info_list(context, onStream<pa_source_output_info, true>, this));
+    operations.push_back(pa_context_get_card_info_list(context, onCard<true>, this));
     operations.push_back(pa_ext_stream_restore_read(context, onStreamRestore, this));
     listed = true;
 }
@@ -200,6 +214,9 @@ void CacheRound::askForChanges(pa_context* context, std::vector<pa_operation*>& 
     });
     askAgain(c.sourceOutputs, c.changedSourceOutputs, operations, [&](uint32_t i) {
         return pa_context_get_source_output_info(context, i, onStream<pa_source_output_info, false>, this);
+    });
+    askAgain(c.cards, c.changedCards, operations, [&](uint32_t i) {
+        return pa_context_get_card_info_by_index(context, i, onCard<false>, this);
     });
     // Without the extension's own events the entry is read every time.
     if (c.alertsChanged || !c.streamRestoreSubscribed) {

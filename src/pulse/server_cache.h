@@ -28,11 +28,12 @@ struct ServerCache {
     std::map<uint32_t, DeviceRecord> sources;  // monitors left out
     std::map<uint32_t, StreamRecord> sinkInputs;
     std::map<uint32_t, StreamRecord> sourceOutputs;
+    std::map<uint32_t, CardRecord> cards;
     std::optional<AlertEntry> alertEntry;
     bool streamRestoreRead = false;
 
     // Named by change events since they were last asked for.
-    std::set<uint32_t> changedSinks, changedSources, changedSinkInputs, changedSourceOutputs;
+    std::set<uint32_t> changedSinks, changedSources, changedSinkInputs, changedSourceOutputs, changedCards;
     bool alertsChanged = false;
 
     // A change event from the server's subscription.
@@ -40,6 +41,7 @@ struct ServerCache {
     // After a write of our own: the object (and the alert entry) is asked for
     // again, whether or not its change event has come yet.
     void written(bool isSink, uint32_t index, bool alerts);
+    void cardWritten(uint32_t index) { changedCards.insert(index); }
     bool hasChanges() const;
     // Devices and streams in the server's index order, sinks before sources.
     std::vector<DeviceRecord> devices() const;

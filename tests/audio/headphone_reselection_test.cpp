@@ -1,4 +1,4 @@
-#include "audio/headphone_reselection.h"
+#include "diagnostics/diagnostics.h"
 #include "support/repair_harness.h"
 
 #include <gtest/gtest.h>
@@ -208,6 +208,98 @@ TEST_F(reselection, speakers_that_cannot_be_muted_again_are_named_in_the_error)
                                                         "its hardware volume before playing audio: "
                                                       + rejected.description()));
     EXPECT_EQ(audio.writes, (std::vector<S>{muteSpeakers(true), S::Output{speakers}}));
+}
+
+// The Bluetooth headphones' card left in its headset profile after a call,
+// its microphone side idle.
+class call_mode : public reselection {
+protected:
+    void SetUp() override
+    {
+        reselection::SetUp();
+        const AudioCard card{"bluez_card.1", "headset_head_unit",
+                             {{"a2dp_sink", "High Fidelity Playback (A2DP Sink)", true, 40},
+                              {"headset_head_unit", "Headset Head Unit (HSP/HFP)", true, 30},
+                              {"off", "Off", true, 0}}};
+        device(headphonesID).sampleRate = 16000;
+        device(headphonesID).card = card;
+        auto microphoneSide = fixtures::input(6, "Headphones", AudioTransport::bluetooth);
+        microphoneSide.uid = "uid-Headphones-input";
+        microphoneSide.card = card;
+        audio.state.devices.push_back(microphoneSide);
+        start = audio.state;
+    }
+
+    S profile(std::string name) const { return S::Profile{headphones, std::move(name)}; }
+    const AudioDevice& now() const { return *audio.state.deviceWithUID(headphones); }
+    std::string activeProfile() const { return now().card->activeProfile; }
+    const std::string switchedBack = "Headphones switched back to high-fidelity playback. The built-in speakers "
+                                     "stayed muted during the switch. Listen again to check the result.";
+};
+
+TEST_F(call_mode, the_card_returns_to_high_fidelity_stays_the_preferred_output_and_undo_restores_the_call_profile)
+{
+    EXPECT_EQ(run(), switchedBack);
+    EXPECT_EQ(audio.writes, (std::vector<S>{muteSpeakers(true), S::Output{speakers}, profile("a2dp_sink"),
+                                            S::Output{headphones}, muteSpeakers(false)}));
+    EXPECT_EQ(activeProfile(), "a2dp_sink");
+    EXPECT_EQ(now().sampleRate, 48000);
+    EXPECT_EQ(output(), headphones);
+    EXPECT_FALSE(speakersMuted());
+    // The server made a new sink; the remembered headphones are still the ones playing.
+    const PreferredOutput preferred{headphones, "Headphones", true};
+    EXPECT_EQ(Diagnostics::checks(audio.state, preferred)[0].detail, "Headphones is connected and selected.");
+    EXPECT_EQ(Diagnostics::checks(audio.state, preferred)[2].state, CheckState::passed);
+
+    const std::vector<Change> switched{{profile("headset_head_unit"), profile("a2dp_sink")}};
+    ASSERT_EQ(coordinator.lastChanges(), switched);
+    // Switching back to the call profile takes the input route too.
+    audio.state.inputIOActive = true;
+    EXPECT_EQ(undo(switched), sentence::recordingActive);
+    audio.state.inputIOActive = false;
+    EXPECT_EQ(undo(switched), "undone");
+    EXPECT_EQ(activeProfile(), "headset_head_unit");
+    EXPECT_EQ(now().sampleRate, 16000);
+    EXPECT_EQ(output(), headphones);
+}
+
+TEST_F(call_mode, a_recording_keeps_the_headset_microphone_and_the_card_untouched)
+{
+    device(6).isRunningInput = true;
+    EXPECT_EQ(run(), sentence::recordingActive);
+    EXPECT_TRUE(audio.writes.empty());
+
+    // A call that starts while the speakers play muted stops the switch before the card is touched.
+    audio.state = start;
+    pause.during(1, [this] { audio.state.inputIOActive = true; });
+    EXPECT_EQ(run(), sentence::recordingActive);
+    EXPECT_EQ(audio.writes, roundTrip());
+    EXPECT_EQ(activeProfile(), "headset_head_unit");
+    EXPECT_TRUE(coordinator.lastChanges().empty());
+}
+
+TEST_F(call_mode, a_refused_ignored_or_unheard_switch_fails_with_profile_and_speakers_rolled_back)
+{
+    std::string server;
+    const auto toHighFidelity = [&server](const std::string& when) {
+        return [&server, when](const S& s) { return server == when && s == S::Profile{"uid-Headphones", "a2dp_sink"}; };
+    };
+    audio.refuseWrites(toHighFidelity("refused"), AudioRepairError::system("Access denied"));
+    audio.slowWrites(toHighFidelity("ignored"), 1000);
+    for (const char* name : {"refused", "ignored", "still at 16 kHz"}) {
+        server = name;
+        resetServer();
+        audio.state = start;
+        pause = ScriptedPause{};
+        // Switched, but playing at 16 kHz at the last look.
+        if (server == "still at 16 kHz")
+            pause.during(2, [this] { audio.state.devices[1].sampleRate = 16000; });
+        EXPECT_EQ(run(), sentence::recoveryFailed) << name;
+        EXPECT_EQ(activeProfile(), "headset_head_unit") << name;
+        EXPECT_EQ(output(), headphones) << name;
+        EXPECT_FALSE(speakersMuted()) << name;
+        EXPECT_TRUE(coordinator.lastChanges().empty()) << name;
+    }
 }
 
 }  // namespace

@@ -72,6 +72,9 @@ TEST_F(command_line, check_and_plan_weigh_the_output_files_given)
     EXPECT_EQ(printed({"plan", "--intent", "afterWake", "--snapshot", example("bluetooth-call-mode.json"),
                        "--last-working-output", example("preferred-headphones.json")}),
               json({"restoreLastOutput"}));
+    // A card left in its headset profile with nobody recording: the card is switched back.
+    EXPECT_EQ(printed({"plan", "--intent", "bluetooth", "--snapshot", example("bluetooth-stuck-after-call.json")}),
+              json({"reselectOutput"}));
     EXPECT_EQ(printed({"plan", "--intent", "noSound", "--snapshot", example("muted-output.json")}), json({"unmute"}));
     EXPECT_EQ(printed({"plan", "--intent", "appOnly", "--snapshot", example("muted-output.json")}), json::array());
 }

@@ -129,18 +129,46 @@ AudioSnapshot headset(double rate, AudioObjectID defaultInput, std::vector<Audio
     return s;
 }
 
-TEST(bluetooth_check, call_mode_matters_only_while_the_headset_microphone_is_engaged)
+// The headset's card in `profile`, with the built-in speakers beside it to
+// switch through while muted.
+AudioSnapshot headsetCard(std::string profile, double rate, bool highFidelityAvailable = true)
+{
+    auto s = headset(rate, 2);
+    s.devices[0].card = AudioCard{"bluez_card.1", std::move(profile),
+                                  {{"a2dp_sink", "High Fidelity Playback (A2DP Sink)", highFidelityAvailable, 40},
+                                   {"headset_head_unit", "Headset Head Unit (HSP/HFP)", true, 30}}};
+    s.devices.push_back(output(1, "Speakers"));
+    return s;
+}
+
+TEST(bluetooth_check, call_mode_is_an_issue_whether_or_not_the_headset_microphone_is_engaged)
 {
     const std::string callMode = "The headset is in low-bandwidth call mode (16 kHz). Using the built-in microphone "
                                  "can restore listening quality.";
+    const std::string switchBack = " Switching it back to high-fidelity playback restores listening quality.";
     auto withoutBuiltIn = headset(16000, 4);
     withoutBuiltIn.devices.pop_back();
+    auto engagedCard = headsetCard("headset_head_unit", 16000);
+    engagedCard.inputID = 4;
     expectRows(CheckKind::bluetooth, {
         {snapshot({output(1, "Speakers")}), unknown, "No output is selected."},
         {speakers([](auto& d) { d.transport = AudioTransport::usb; }), passed, "Your current output uses usb audio."},
-        {headset(16000, 2), passed, "Bluetooth output is connected. The headset microphone is not selected."},
+        {headset(48000, 2), passed, "Bluetooth output is connected. The headset microphone is not selected."},
         {headset(16000, 4), issue, callMode, useBuiltInMic},
         {withoutBuiltIn, issue, callMode},
+        {engagedCard, issue, callMode, useBuiltInMic},
+        // Nobody records, yet the card stays in call mode: switching it back is the repair,
+        // offered only with a high-fidelity profile to go to and speakers to switch through.
+        {headsetCard("headset_head_unit", 16000), issue,
+         "The headset is in low-bandwidth call mode (16 kHz)." + switchBack, reselectOutput},
+        {headsetCard("headset_head_unit", 16000, false), issue,
+         "The headset is in low-bandwidth call mode (16 kHz)." + switchBack},
+        {headset(16000, 2), issue, "The headset is in low-bandwidth call mode (16 kHz)." + switchBack},
+        // The profile, not a graph rate forced to 48 kHz, tells call mode.
+        {headsetCard("headset_head_unit", 48000), issue, "The headset is in low-bandwidth call mode." + switchBack,
+         reselectOutput},
+        {headsetCard("a2dp_sink", 48000), passed,
+         "Bluetooth output is connected. The headset microphone is not selected."},
         // Apps taking input from either side of the headset count even when another input is the default.
         {headset(48000, 2, {client(10, "Chat", {4}), client(11, "Recorder", {2}), client(12, "Call", {3, 4})}), note,
          "The headset microphone is selected or in use. If music sounds muffled, choose the built-in microphone in "

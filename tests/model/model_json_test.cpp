@@ -43,6 +43,8 @@ AudioSnapshot fullSnapshot()
     dac.safetyOffsetFrames = 16;
     dac.exclusiveOwnerPID = -1;
     dac.formats = {{AudioDirection::output, 44100, 24, 2, false}, {AudioDirection::input, 48000, 32, 1, true}};
+    dac.card = AudioCard{"alsa_card.usb-DAC", "output:analog-stereo",
+                         {{"output:analog-stereo", "Analog Stereo Output", true, 6500}, {"off", "Off", false, 0}}};
     auto bare = output(4, "Loopback", AudioTransport::virtual_);
     bare.sampleRate.reset();
     bare.volume.reset();
@@ -132,12 +134,15 @@ TEST(snapshot_json, round_trips_unchanged_with_iso_dates_labels_ranges_short_flo
     EXPECT_EQ(dac["bufferRange"], json::parse("[64, 4096]"));
     EXPECT_EQ(dac["volume"], 0.45);
     const auto& bare = encoded["devices"][1];
+    EXPECT_EQ(dac["card"]["profiles"][1],
+              json::parse(R"({"name": "off", "description": "Off", "isAvailable": false, "priority": 0})"));
     for (const char* key : {"sampleRate", "volume", "isMuted", "balance", "bufferFrames", "bufferRange",
-                            "exclusiveOwnerPID"})
+                            "exclusiveOwnerPID", "card"})
         EXPECT_FALSE(bare.contains(key)) << key;
     EXPECT_FALSE(encoded["clients"][1].contains("bundleID"));
 }
 
+// Files written before a field existed load too: a device without "card" has none.
 TEST(snapshot_json, missing_fields_take_their_defaults)
 {
     AudioSnapshot expected;
@@ -175,6 +180,7 @@ TEST(snapshot_json, undecodable_data_is_an_error_that_names_the_field)
         {R"("devices": [{"outputChannels": -2}])", "devices[0].outputChannels: out of range (0 to 2147483647)"},
         {R"("devices": [{"bufferFrames": 5e9}])", "devices[0].bufferFrames: number out of range"},
         {R"("devices": [{"outputControls": [{"element": -1}]}])", "devices[0].outputControls[0].element: number out of range"},
+        {R"("devices": [{"card": {"profiles": [{"name": "off"}]}}])", "devices[0].card.activeProfile: missing"},
     };
     for (const auto& [fields, error] : rows)
         EXPECT_EQ(decodeError(decodeSnapshot, R"({"capturedAt": "2026-12-06T16:26:07Z", )" + fields + "}"), error);
@@ -200,6 +206,7 @@ TEST(changes_json, every_kind_of_change_round_trips_alone_or_inside_a_repair_res
         {AudioSetting::Mute{"a", AudioDirection::output, 0, true}, AudioSetting::Mute{"a", AudioDirection::output, 0, false}},
         {AudioSetting::Balance{"a", 0.52f}, AudioSetting::Balance{"a", 0.5f}},
         {AudioSetting::Rate{"a", 22050}, AudioSetting::Rate{"a", 48000}},
+        {AudioSetting::Profile{"a", "headset_head_unit"}, AudioSetting::Profile{"a", "a2dp_sink"}},
     };
     const std::string encoded = encodeChanges(changes);
     EXPECT_EQ(decodeChanges(encoded), changes);
@@ -219,7 +226,7 @@ TEST(changes_json, a_change_that_cannot_be_undone_safely_is_an_error_that_names_
         return std::string("decoded");
     };
     EXPECT_EQ(error(R"([{"before": {"kind": "loudness", "uid": "a"}, "after": {"kind": "output", "uid": "b"}}])"),
-              "changes[0].before.kind: expected one of output, input, alerts, volume, mute, balance, rate");
+              "changes[0].before.kind: expected one of output, input, alerts, volume, mute, balance, rate, profile");
     EXPECT_EQ(error(R"([{"before": {"kind": "balance", "uid": "a", "value": 0.5}, "after": {"kind": "rate", "uid": "a", "value": 48000}}])"),
               "changes[0]: before and after name different settings");
     EXPECT_EQ(error(R"([{"before": {"kind": "mute", "uid": "a", "element": 0, "value": true}, "after": {"kind": "mute", "uid": "a", "direction": "output", "element": 0, "value": false}}])"),

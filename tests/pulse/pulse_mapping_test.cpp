@@ -356,3 +356,120 @@ TEST(pulse_mapping, alerts_play_on_the_saved_sink_while_it_exists_and_never_by_t
     EXPECT_EQ(alertSinkOf(std::nullopt, {speakers, hdmi}, "speakers", false), "speakers");
     EXPECT_EQ(alertSinkOf(onHdmi, {speakers, hdmi}, "speakers", true), "speakers");
 }
+
+namespace {
+
+// A Bluetooth sink or source as the server lists it while its card runs `profile`.
+DeviceRecord bluetoothRecord(bool isSink, std::string name, uint32_t rate, std::vector<int> positions,
+                             Properties extra)
+{
+    Properties properties{{"device.bus", "bluetooth"}, {"device.form_factor", "headset"}, {"device.class", "sound"}};
+    properties.merge(extra);
+    DeviceRecord r = device(std::move(properties), {}, "module-bluez5-device.c");
+    r.isSink = isSink;
+    r.index = isSink ? 7 : 9;
+    r.name = std::move(name);
+    r.description = "WH-1000XM4";
+    r.rate = rate;
+    r.channelPositions = std::move(positions);
+    r.volumes = std::vector<uint32_t>(r.channelPositions.size(), vol(0.8));
+    r.card = 4;
+    return r;
+}
+
+CardRecord bluetoothCard(std::string active, std::vector<CardProfileRecord> profiles)
+{
+    return {4, "bluez_card.AC_80_0A_12_34_56", std::move(active), std::move(profiles)};
+}
+
+}  // namespace
+
+TEST(pulse_mapping, a_pulseaudio_headset_keeps_its_uid_when_the_profile_renames_its_sink)
+{
+    // PulseAudio 16, `pactl list cards` of a Sony headset.
+    const std::vector<CardProfileRecord> profiles{
+        {"a2dp_sink", "High Fidelity Playback (A2DP Sink)", 40, true},
+        {"headset_head_unit", "Headset Head Unit (HSP/HFP)", 30, true},
+        {"off", "Off", 0, true},
+    };
+    const auto a2dp = bluetoothCard("a2dp_sink", profiles);
+    const auto headset = bluetoothCard("headset_head_unit", profiles);
+    const auto listening = toAudioDevice(bluetoothRecord(true, "bluez_sink.AC_80_0A_12_34_56.a2dp_sink", 44100,
+                                                         {FL, FR}, {{"bluetooth.protocol", "a2dp_sink"}}),
+                                         false, &a2dp);
+    const auto calling = toAudioDevice(bluetoothRecord(true, "bluez_sink.AC_80_0A_12_34_56.headset_head_unit", 16000,
+                                                       {MONO}, {{"bluetooth.protocol", "headset_head_unit"}}),
+                                       false, &headset);
+    const auto microphone = toAudioDevice(
+        bluetoothRecord(false, "bluez_source.AC_80_0A_12_34_56.headset_head_unit", 16000, {MONO}, {}), true, &headset);
+
+    EXPECT_EQ(listening.uid, "bluez_card.AC_80_0A_12_34_56.output");
+    EXPECT_EQ(calling.uid, listening.uid);
+    EXPECT_EQ(microphone.uid, "bluez_card.AC_80_0A_12_34_56.input");
+    ASSERT_TRUE(listening.card && calling.card);
+    EXPECT_EQ(calling.card->profiles.size(), 3u);
+    EXPECT_EQ(calling.card->profiles[1],
+              (CardProfile{"headset_head_unit", "Headset Head Unit (HSP/HFP)", true, 30}));
+    EXPECT_FALSE(listening.isInCallMode());
+    EXPECT_FALSE(listening.highFidelityProfileToRestore());
+    EXPECT_TRUE(calling.isInCallMode());
+    EXPECT_EQ(calling.highFidelityProfileToRestore(), "a2dp_sink");
+    // The whole card is in call mode, the microphone side too.
+    EXPECT_TRUE(microphone.isInCallMode());
+}
+
+TEST(pulse_mapping, a_pipewire_headset_in_call_mode_restores_its_best_available_a2dp_profile)
+{
+    // PipeWire 0.3.65: one profile per codec beside the automatic ones; SBC-XQ
+    // is listed but unavailable with this headset.
+    const auto card = bluetoothCard("headset-head-unit-msbc", {
+        {"off", "Off", 0, true},
+        {"a2dp-sink", "High Fidelity Playback (A2DP Sink)", 16, true},
+        {"a2dp-sink-sbc", "High Fidelity Playback (A2DP Sink, codec SBC)", 18, true},
+        {"a2dp-sink-sbc_xq", "High Fidelity Playback (A2DP Sink, codec SBC-XQ)", 19, false},
+        {"headset-head-unit", "Headset Head Unit (HSP/HFP)", 1, true},
+        {"headset-head-unit-cvsd", "Headset Head Unit (HSP/HFP, codec CVSD)", 1, true},
+        {"headset-head-unit-msbc", "Headset Head Unit (HSP/HFP, codec mSBC)", 2, true},
+    });
+    const Properties pipeWire{{"device.api", "bluez5"}, {"api.bluez5.profile", "headset-head-unit"}};
+    const auto calling = toAudioDevice(
+        bluetoothRecord(true, "bluez_output.AC_80_0A_12_34_56.headset-head-unit", 16000, {MONO}, pipeWire), false,
+        &card);
+    EXPECT_EQ(calling.uid, "bluez_card.AC_80_0A_12_34_56.output");
+    EXPECT_TRUE(calling.isInCallMode());
+    EXPECT_EQ(calling.highFidelityProfileToRestore(), "a2dp-sink-sbc");
+
+    // Every other profile name is no call mode, whatever the rate says.
+    for (const char* profile : {"a2dp-sink", "a2dp-sink-sbc", "off"}) {
+        auto other = card;
+        other.activeProfile = profile;
+        const auto d = toAudioDevice(
+            bluetoothRecord(true, "bluez_output.AC_80_0A_12_34_56.1", 16000, {FL, FR}, pipeWire), false, &other);
+        EXPECT_FALSE(d.isInCallMode()) << profile;
+        EXPECT_FALSE(d.highFidelityProfileToRestore()) << profile;
+    }
+}
+
+TEST(pulse_mapping, devices_of_other_cards_keep_their_sink_name_and_without_a_card_call_mode_is_the_rate)
+{
+    const CardRecord alsa{1, "alsa_card.pci-0000_00_1f.3", "output:analog-stereo+input:analog-stereo",
+                          {{"output:analog-stereo+input:analog-stereo", "Analog Stereo Duplex", 6565, true},
+                           {"off", "Off", 0, true}}};
+    DeviceRecord speakers = device({{"device.bus", "pci"}, {"device.class", "sound"}});
+    speakers.name = "alsa_output.pci-0000_00_1f.3.analog-stereo";
+    speakers.card = 1;
+    const auto built = toAudioDevice(speakers, false, &alsa);
+    EXPECT_EQ(built.uid, speakers.name);
+    EXPECT_EQ(built.card->name, alsa.name);
+    EXPECT_FALSE(built.isInCallMode());
+
+    // A Bluetooth sink of no card (the test rig's emulated headset) is judged by its rate.
+    auto bare = bluetoothRecord(true, "rig_bluetooth_headphones", 16000, {MONO}, {});
+    bare.card = noCard;
+    const auto emulated = toAudioDevice(bare, false);
+    EXPECT_EQ(emulated.uid, "rig_bluetooth_headphones");
+    EXPECT_FALSE(emulated.card);
+    EXPECT_TRUE(emulated.isInCallMode());
+    bare.rate = 48000;
+    EXPECT_FALSE(toAudioDevice(bare, false).isInCallMode());
+}

@@ -86,6 +86,10 @@ void validate(const AudioSnapshot& state, const AudioSetting& setting)
                 return c && c->isMuted && c->canSetMute;
             } else if constexpr (std::is_same_v<Case, AudioSetting::Balance>)
                 return device->balance && device->canSetBalance;
+            else if constexpr (std::is_same_v<Case, AudioSetting::Profile>)
+                return device->card
+                    && std::any_of(device->card->profiles.begin(), device->card->profiles.end(),
+                                   [&](const CardProfile& p) { return p.name == s.value && p.isAvailable; });
             else
                 return device->canSetRate
                     && std::any_of(device->availableRates.begin(), device->availableRates.end(),
@@ -114,6 +118,30 @@ void ScriptedAudioSystem::apply(const AudioSetting& setting)
     applyToState(state, setting);
 }
 
+namespace {
+
+void switchCardProfile(AudioSnapshot& state, const std::string& card, const std::string& profile)
+{
+    const CardProfileKind kind = cardProfileKind(profile);
+    for (auto& d : state.devices) {
+        if (!d.card || d.card->name != card)
+            continue;
+        d.card->activeProfile = profile;
+        // A new sink or source, which stays the default where the old one was.
+        const AudioObjectID renewed = d.id + 100;
+        for (auto* id : {&state.outputID, &state.inputID, &state.systemOutputID})
+            if (*id == d.id)
+                *id = renewed;
+        d.id = renewed;
+        if (d.outputChannels > 0 && kind != CardProfileKind::other)
+            d.sampleRate = kind == CardProfileKind::highFidelity ? 48000 : 16000;
+        if (d.inputChannels > 0)
+            d.isAlive = kind == CardProfileKind::call;
+    }
+}
+
+}  // namespace
+
 void applyToState(AudioSnapshot& state, const AudioSetting& setting)
 {
     auto device = std::find_if(state.devices.begin(), state.devices.end(),
@@ -121,6 +149,11 @@ void applyToState(AudioSnapshot& state, const AudioSetting& setting)
     if (device == state.devices.end())
         return;
     auto& d = *device;
+    if (const auto* profile = std::get_if<AudioSetting::Profile>(&setting.value)) {
+        if (d.card)
+            switchCardProfile(state, d.card->name, profile->value);
+        return;
+    }
     auto control = [&d](AudioDirection side, uint32_t element) -> AudioChannelState* {
         auto& list = side == AudioDirection::input ? d.inputControls : d.outputControls;
         auto found = std::find_if(list.begin(), list.end(), [element](const auto& c) { return c.element == element; });
@@ -149,7 +182,7 @@ void applyToState(AudioSnapshot& state, const AudioSetting& setting)
                     d.isMuted = s.value;
             } else if constexpr (std::is_same_v<Case, AudioSetting::Balance>)
                 d.balance = s.value;
-            else
+            else if constexpr (std::is_same_v<Case, AudioSetting::Rate>)
                 d.sampleRate = s.value;
         },
         setting.value);
