@@ -7,6 +7,7 @@
 #include "pulse/pulse_audio_system.h"
 #include "sonorel_config.h"
 #include "store/doctor_store.h"
+#include "views/doctor_settings_view.h"
 #include "views/doctor_theme.h"
 #include "views/menu_bar_doctor_view.h"
 
@@ -82,6 +83,7 @@ DoctorApp::DoctorApp(Options options) : m_options(options) {}
 DoctorApp::~DoctorApp()
 {
     // The views go before the store they read, the store before the audio side.
+    m_settingsWindow.reset();
     m_panel.reset();
     m_window.reset();
     m_feedback.reset();
@@ -236,7 +238,14 @@ void DoctorApp::openFeedback()
 
 void DoctorApp::openSettings()
 {
-    notBuiltYet(QStringLiteral("The Settings window"));
+    if (!m_settingsWindow) {
+        m_settingsWindow = std::make_unique<DoctorSettingsView>(*m_store);
+        m_settingsWindow->setWindowIcon(theme::appIcon());
+        m_settingsWindow->resize(460, m_settingsWindow->sizeHint().height());
+    }
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
 }
 
 }  // namespace sonorel

@@ -1,6 +1,9 @@
 #include "app/main_window.h"
 
 #include "store/doctor_store.h"
+#include "views/activity_view.h"
+#include "views/devices_view.h"
+#include "views/doctor_help_view.h"
 #include "views/doctor_theme.h"
 #include "views/notice_views.h"
 #include "views/overview_view.h"
@@ -85,11 +88,8 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     detail->addWidget(new ListeningBanner(store, QStringLiteral("Better"), m_actions.openFeedback, central));
     detail->addWidget(new NoticeView(store, m_actions.openFeedback, central));
     m_pages = new QStackedWidget(central);
-    for (const auto& entry : pages) {
-        QWidget* page = entry.page == DoctorPage::overview ? scrolling(new OverviewView(store))
-                                                           : placeholder(QString::fromLatin1(entry.title));
-        m_pageIndex[int(entry.page)] = m_pages->addWidget(page);
-    }
+    for (const auto& entry : pages)
+        m_pageIndex[int(entry.page)] = m_pages->addWidget(buildPage(entry.page, entry.title));
     detail->addWidget(m_pages, 1);
     split->addLayout(detail, 1);
     setCentralWidget(central);
@@ -105,6 +105,9 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     m_copy = toolbar->addAction(QStringLiteral("Copy report"), this, [this] { m_store.copyReport(); });
     m_copy->setToolTip(QStringLiteral("Copy a diagnostic report"));
     toolbar->widgetForAction(m_copy)->setObjectName(QStringLiteral("copy-report"));
+    // Toolbar buttons take no focus by default; keyboard users reach them with Tab.
+    for (QAction* action : {refresh, m_copy})
+        toolbar->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
 
     buildMenus();
     // Qt's overflow buttons come without names; screen readers need one.
@@ -119,6 +122,23 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     showPage();
     refreshMonitoring();
     refreshCommands();
+}
+
+QWidget* MainWindow::buildPage(DoctorPage page, const char* title)
+{
+    switch (page) {
+    case DoctorPage::overview:
+        return scrolling(new OverviewView(m_store));
+    case DoctorPage::devices:
+        return scrolling(new DevicesView(m_store));
+    case DoctorPage::activity:
+        return scrolling(new ActivityView(m_store));
+    case DoctorPage::help:
+        return scrolling(new DoctorHelpView(m_store, m_actions.openFeedback));
+    case DoctorPage::troubleshoot:
+        break;
+    }
+    return placeholder(QString::fromLatin1(title));
 }
 
 QWidget* MainWindow::buildSidebar()

@@ -35,6 +35,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QWidget* buildPage(DoctorPage page, const char* title);
     QWidget* buildSidebar();
     void buildMenus();
     void showPage();

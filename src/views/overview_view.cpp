@@ -5,7 +5,6 @@
 #include "views/doctor_theme.h"
 #include "views/health_dial.h"
 
-#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -298,12 +297,8 @@ OverviewView::OverviewView(DoctorStore& store, QWidget* parent) : QWidget(parent
 void OverviewView::refresh()
 {
     const auto checked = m_store.lastChecked();
-    const auto milliseconds = [](Date date) {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
-    };
     m_checked->setText(checked ? QStringLiteral("Checked ")
-                                     + QLocale().toString(QDateTime::fromMSecsSinceEpoch(milliseconds(*checked)).time(),
-                                                          QLocale::ShortFormat)
+                                     + QLocale().toString(localDateTime(*checked).time(), QLocale::ShortFormat)
                                : QString());
     // The rows are rebuilt only when what they show changed: a reading that
     // changes nothing leaves focus and selection alone.
@@ -311,18 +306,10 @@ void OverviewView::refresh()
         return;
     m_shownChecks = m_store.checks();
     m_shownFixing = m_store.isFixing();
-    while (QLayoutItem* item = m_rows->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    theme::discardRows(m_rows);
     for (size_t i = 0; i < m_shownChecks.size(); ++i) {
-        if (i > 0) {
-            auto* divider = new QFrame(this);
-            divider->setFrameShape(QFrame::HLine);
-            divider->setFrameShadow(QFrame::Plain);
-            divider->setStyleSheet(QStringLiteral("color: palette(mid); margin-left: 52px;"));
-            m_rows->addWidget(divider);
-        }
+        if (i > 0)
+            m_rows->addWidget(theme::divider(this, 52));
         m_rows->addWidget(new DiagnosticRow(m_store, m_shownChecks[i], this));
     }
 }

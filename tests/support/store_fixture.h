@@ -73,6 +73,7 @@ protected:
     std::shared_ptr<QPromise<void>> pauseGate;
     std::unique_ptr<AudioThread> audio;
     std::unique_ptr<DoctorStore> store;
+    std::optional<LaunchAtLogin> launchAtLogin;  // set before start() to offer it
 
     void start(AudioSnapshot initial, bool refreshed = true)
     {
@@ -90,6 +91,7 @@ protected:
         StoreServices services;
         services.now = [] { return fixtures::at(786902400); };
         services.desktop = &desktop;
+        services.launchAtLogin = launchAtLogin;
         services.tonePlayback = [] { return std::make_unique<InstantPlayback>(); };
         services.microphoneCapture = [] { return std::make_unique<SilentCapture>(); };
         store = std::make_unique<DoctorStore>(*audio, settings, std::move(services), false);
@@ -104,6 +106,7 @@ protected:
             runTask(store->refresh());
     }
 
+public:
     template <typename T = QWidget>
     static T* find(QWidget& root, const char* name)
     {

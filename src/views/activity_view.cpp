@@ -1,0 +1,193 @@
+#include "views/activity_view.h"
+
+#include "store/doctor_store.h"
+#include "views/doctor_theme.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace sonorel {
+
+namespace {
+
+using theme::qs;
+
+const char* kindSymbol(ActivityEntry::Kind kind)
+{
+    switch (kind) {
+    case ActivityEntry::Kind::repair:
+        return "wrench.and.screwdriver";
+    case ActivityEntry::Kind::marker:
+        return "ear.badge.waveform";
+    case ActivityEntry::Kind::error:
+        return "exclamationmark.circle";
+    case ActivityEntry::Kind::signal:
+        return "waveform.path.ecg";
+    case ActivityEntry::Kind::feedback:
+        break;
+    }
+    return "checkmark.bubble";
+}
+
+// Red text marks a button that deletes.
+void makeDestructive(QPushButton* button)
+{
+    QPalette palette = button->palette();
+    const bool light = palette.color(QPalette::Window).lightness() > 128;
+    palette.setColor(QPalette::ButtonText, light ? QColor(0xc0, 0x2b, 0x1e) : QColor(0xff, 0x6b, 0x5e));
+    button->setPalette(palette);
+}
+
+QWidget* entryRow(const ActivityEntry& entry, QWidget* parent)
+{
+    auto* row = new QWidget(parent);
+    row->setObjectName(QStringLiteral("activity-entry"));
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 10, 0, 10);
+    layout->setSpacing(0);
+    const bool alarming = entry.kind == ActivityEntry::Kind::error || entry.kind == ActivityEntry::Kind::signal;
+    const QColor colour = alarming ? theme::warningColor(row->palette()) : theme::secondaryText(row->palette());
+    QLabel* symbol = theme::symbolLabel(kindSymbol(entry.kind), colour, 20, row);
+    symbol->setFixedWidth(36);
+    symbol->setAccessibleName(qs(caseName(entry.kind)));
+    layout->addWidget(symbol, 0, Qt::AlignTop);
+    auto* text = new QVBoxLayout;
+    text->setSpacing(2);
+    auto* title = new QLabel(QString::fromStdString(entry.title), row);
+    title->setWordWrap(true);
+    theme::setPointSize(title, title->font().pointSizeF(), QFont::DemiBold);
+    auto* detail = new QLabel(QString::fromStdString(entry.detail), row);
+    detail->setWordWrap(true);
+    detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    detail->setVisible(!entry.detail.empty());
+    text->addWidget(title);
+    text->addWidget(detail);
+    text->addWidget(theme::caption(QLocale().toString(localDateTime(entry.date), QLocale::ShortFormat), row));
+    layout->addLayout(text, 1);
+    return row;
+}
+
+QWidget* emptyState(QWidget* parent)
+{
+    auto* empty = new QWidget(parent);
+    empty->setObjectName(QStringLiteral("activity-empty"));
+    auto* layout = new QVBoxLayout(empty);
+    layout->setContentsMargins(0, 36, 0, 36);
+    layout->setSpacing(8);
+    layout->addWidget(theme::symbolLabel("clock.arrow.circlepath", theme::secondaryText(empty->palette()), 36, empty),
+                      0, Qt::AlignHCenter);
+    auto* title = new QLabel(QStringLiteral("A quiet start."), empty);
+    theme::setPointSize(title, 12, QFont::DemiBold);
+    layout->addWidget(title, 0, Qt::AlignHCenter);
+    QLabel* detail = theme::caption(QStringLiteral("Repairs and crackle markers will appear here. Nothing is recorded "
+                                                   "from your microphone."),
+                                    empty);
+    detail->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(detail);
+    return empty;
+}
+
+}  // namespace
+
+ActivityView::ActivityView(DoctorStore& store, QWidget* parent) : QWidget(parent), m_store(store)
+{
+    setObjectName(QStringLiteral("page-activity"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 24, 28, 28);
+    layout->setSpacing(18);
+    layout->addWidget(theme::sectionHeading(QStringLiteral("A record of the little fixes."),
+                                            QStringLiteral("Repairs, playback signals, and the moments you heard a "
+                                                           "crackle. Saved on this computer."),
+                                            this));
+    layout->addWidget(buildButtons());
+    auto* entries = new QWidget(this);
+    m_entries = new QVBoxLayout(entries);
+    m_entries->setContentsMargins(0, 0, 0, 0);
+    m_entries->setSpacing(0);
+    layout->addWidget(entries);
+    layout->addWidget(theme::caption(QStringLiteral("Activity keeps the most recent 200 entries. Reports include "
+                                                    "device names and audio settings; you choose when to share them."),
+                                     this));
+    layout->addStretch();
+
+    connect(&m_store, &DoctorStore::historyChanged, this, &ActivityView::refreshEntries);
+    connect(&m_store, &DoctorStore::reportCopiedChanged, this, &ActivityView::refreshCopied);
+    refreshEntries();
+    refreshCopied();
+}
+
+QWidget* ActivityView::buildButtons()
+{
+    auto* buttons = new QWidget(this);
+    auto* row = new QHBoxLayout(buttons);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    auto* mark = new QPushButton(QStringLiteral("Mark a crackle"), buttons);
+    mark->setObjectName(QStringLiteral("activity-mark-crackle"));
+    mark->setIcon(theme::symbolIcon("ear.badge.waveform", palette().color(QPalette::ButtonText)));
+    connect(mark, &QPushButton::clicked, this, [this] { m_store.markCrackle(); });
+    m_copy = new QPushButton(buttons);
+    m_copy->setObjectName(QStringLiteral("activity-copy-report"));
+    connect(m_copy, &QPushButton::clicked, this, [this] { m_store.copyReport(); });
+    auto* clear = new QPushButton(QStringLiteral("Clear activity"), buttons);
+    clear->setObjectName(QStringLiteral("clear-activity"));
+    makeDestructive(clear);
+    connect(clear, &QPushButton::clicked, this, &ActivityView::askToClear);
+    row->addWidget(mark);
+    row->addWidget(m_copy);
+    row->addStretch();
+    row->addWidget(clear);
+    return buttons;
+}
+
+void ActivityView::askToClear()
+{
+    if (m_confirmClear)
+        return;
+    m_confirmClear = true;
+    auto* ask = new QMessageBox(QMessageBox::Warning, QStringLiteral("Clear local activity?"),
+                                QStringLiteral("Clear local activity?"), QMessageBox::NoButton, this);
+    ask->setObjectName(QStringLiteral("clear-confirmation"));
+    ask->setInformativeText(QStringLiteral("This removes repair history and crackle markers from this computer."));
+    QPushButton* confirm = ask->addButton(QStringLiteral("Clear activity"), QMessageBox::DestructiveRole);
+    confirm->setObjectName(QStringLiteral("confirm-clear"));
+    makeDestructive(confirm);
+    QPushButton* cancel = ask->addButton(QMessageBox::Cancel);
+    cancel->setObjectName(QStringLiteral("cancel-clear"));
+    ask->setDefaultButton(cancel);
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    connect(ask, &QMessageBox::finished, this, [this, ask, confirm] {
+        m_confirmClear = false;
+        if (ask->clickedButton() == confirm)
+            m_store.clearActivity();
+    });
+    ask->open();
+}
+
+void ActivityView::refreshEntries()
+{
+    theme::discardRows(m_entries);
+    const auto& entries = m_store.history().entries;
+    if (entries.empty()) {
+        m_entries->addWidget(emptyState(this));
+        return;
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0)
+            m_entries->addWidget(theme::divider(this, 36));
+        m_entries->addWidget(entryRow(entries[i], this));
+    }
+}
+
+void ActivityView::refreshCopied()
+{
+    const bool copied = m_store.reportCopied();
+    m_copy->setText(copied ? QStringLiteral("Copied") : QStringLiteral("Copy report"));
+    m_copy->setIcon(theme::symbolIcon(copied ? "checkmark" : "doc.on.doc", palette().color(QPalette::ButtonText)));
+}
+
+}  // namespace sonorel

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QWidget>
+
+class QMessageBox;
+class QPushButton;
+class QVBoxLayout;
+
+namespace sonorel {
+
+class DoctorStore;
+
+// The activity log, newest first, with the crackle marker, the report and
+// clearing behind a confirmation.
+class ActivityView final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ActivityView(DoctorStore& store, QWidget* parent = nullptr);
+    // The clear confirmation is showing.
+    bool confirmClear() const { return m_confirmClear; }
+
+private:
+    QWidget* buildButtons();
+    void askToClear();
+    void refreshEntries();
+    void refreshCopied();
+
+    DoctorStore& m_store;
+    bool m_confirmClear = false;
+    QPushButton* m_copy = nullptr;
+    QVBoxLayout* m_entries = nullptr;
+};
+
+}  // namespace sonorel
