@@ -66,7 +66,11 @@ QWidget* entryRow(const ActivityEntry& entry, QWidget* parent)
     detail->setVisible(!entry.detail.empty());
     text->addWidget(title);
     text->addWidget(detail);
-    text->addWidget(theme::caption(QLocale().toString(localDateTime(entry.date), QLocale::ShortFormat), row));
+    const QDateTime date = localDateTime(entry.date);
+    const QLocale locale;
+    text->addWidget(theme::caption(locale.toString(date.date(), QLocale::ShortFormat) + QLatin1Char(' ')
+                                       + locale.toString(date.time(), QLocale::ShortFormat),
+                                   row));
     layout->addLayout(text, 1);
     return row;
 }

@@ -4,6 +4,7 @@
 #include "store/doctor_store.h"
 #include "views/doctor_theme.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -306,9 +307,27 @@ void DevicesView::refreshDevices()
         return;
     m_shown = std::move(shown);
     m_inputBadge->setVisible(m_shown->inputActive);
+    // Keyboard users keep their place: the same control of the same device, or that row's first.
+    QWidget* focused = QApplication::focusWidget();
+    QWidget* focusedRow = focused && isAncestorOf(focused) ? focused : nullptr;
+    while (focusedRow && !focusedRow->property("uid").isValid())
+        focusedRow = focusedRow->parentWidget();
+    const QString rowName = focusedRow ? focusedRow->objectName() : QString();
+    const QVariant rowUID = focusedRow ? focusedRow->property("uid") : QVariant();
+    const QString controlName = focusedRow ? focused->objectName() : QString();
     fillSection(m_outputs, AudioDirection::output,
                 QStringLiteral("No output devices are connected. Connect a speaker or headphones."));
     fillSection(m_inputs, AudioDirection::input, QStringLiteral("No input devices are connected."));
+    if (!focusedRow)
+        return;
+    for (QWidget* row : findChildren<QWidget*>(rowName)) {
+        if (row->property("uid") != rowUID)
+            continue;
+        QWidget* control = row->findChild<QWidget*>(controlName);
+        if (!control || !control->isEnabled())
+            control = row->findChild<QWidget*>(QStringLiteral("device-details"));
+        control->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void DevicesView::fillSection(QVBoxLayout* section, AudioDirection side, const QString& emptyText)
@@ -334,6 +353,7 @@ QWidget* DevicesView::deviceRow(const AudioDevice& device, AudioDirection side)
     auto* row = new QWidget(this);
     row->setObjectName(output ? QStringLiteral("output-device") : QStringLiteral("input-device"));
     row->setAccessibleName(QString::fromStdString(device.name));
+    row->setProperty("uid", QString::fromStdString(device.uid));
     auto* column = new QVBoxLayout(row);
     column->setContentsMargins(0, 10, 0, 8);
     column->setSpacing(4);

@@ -1,6 +1,7 @@
 #include "views/overview_view.h"
 
 #include "diagnostics/health_summary.h"
+#include "model/text_format.h"
 #include "store/doctor_store.h"
 #include "views/doctor_theme.h"
 #include "views/health_dial.h"
@@ -152,7 +153,7 @@ void AudioHealthConsole::refresh()
     m_output->setText(output ? QString::fromStdString(output->name) : QStringLiteral("No output selected"));
     QString rate = QStringLiteral("No format");
     if (output)
-        rate = output->sampleRate ? QString::asprintf("%g kHz", *output->sampleRate / 1000) : QStringLiteral("Unavailable");
+        rate = output->sampleRate ? qs(kilohertzText(*output->sampleRate)) : QStringLiteral("Unavailable");
     const QString transport = output ? qs(label(output->transport)) : QStringLiteral("Connect a device");
     m_format->setText(rate + QStringLiteral("  ·  ") + transport);
 

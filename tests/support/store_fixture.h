@@ -60,6 +60,9 @@ inline void usePalette(bool dark)
         palette.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
         palette.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
         palette.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x55));
+        // As dark desktop themes do: disabled controls read as disabled.
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            palette.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
     }
     QApplication::setPalette(palette);
 }

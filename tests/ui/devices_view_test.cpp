@@ -149,11 +149,22 @@ TEST_F(devices_view, rows_banner_and_buttons_follow_the_store)
     EXPECT_FALSE(find<QPushButton>(*row(page, "input-device", "Headset mic"), "use-device")->isEnabled());
     auto* useHdmi = find<QPushButton>(*row(page, "output-device", "HDMI"), "use-device");
     ASSERT_TRUE(useHdmi->isEnabled());
+    page.show();
+    QApplication::setActiveWindow(&page);
+    useHdmi->setFocus();
     useHdmi->click();
     runTask(store->refresh());
     EXPECT_EQ(store->snapshot().outputID, AudioObjectID(3));
+    // The pressed button is gone with the rebuilt row; focus stays on that device.
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "device-details");
+    EXPECT_TRUE(row(page, "output-device", "HDMI")->isAncestorOf(QApplication::focusWidget()));
     EXPECT_EQ(find<QLabel>(page, "tone-output")->text(), "HDMI");
     EXPECT_EQ(find<QLabel>(*row(page, "output-device", "HDMI"), "selected-mark")->accessibleName(), "Selected");
+
+    find<QPushButton>(page, "test-tone")->click();
+    runTask(store->refresh());
+    EXPECT_EQ(find<QPushButton>(page, "test-tone")->text(), "Stop test tone");
 
     server->state.outputID.reset();
     runTask(store->refresh());

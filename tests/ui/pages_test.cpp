@@ -38,6 +38,8 @@ TEST_F(pages, clearing_the_activity_asks_first)
 {
     start(snapshot({output(1, "Speakers")}, 1));
     ActivityView page(*store);
+    page.resize(800, 480);
+    screenshot(page, "activity-empty");
     EXPECT_FALSE(find(page, "activity-empty")->isHidden());
     EXPECT_TRUE(page.findChildren<QWidget*>(QStringLiteral("activity-entry")).isEmpty());
 
