@@ -99,10 +99,7 @@ QWidget* emptyState(QWidget* parent)
 
 ActivityView::ActivityView(DoctorStore& store, QWidget* parent) : QWidget(parent), m_store(store)
 {
-    setObjectName(QStringLiteral("page-activity"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 24, 28, 28);
-    layout->setSpacing(18);
+    QVBoxLayout* layout = theme::pageLayout(this, QStringLiteral("page-activity"));
     layout->addWidget(theme::sectionHeading(QStringLiteral("A record of the little fixes."),
                                             QStringLiteral("Repairs, playback signals, and the moments you heard a "
                                                            "crackle. Saved on this computer."),
@@ -126,26 +123,18 @@ ActivityView::ActivityView(DoctorStore& store, QWidget* parent) : QWidget(parent
 
 QWidget* ActivityView::buildButtons()
 {
-    auto* buttons = new QWidget(this);
-    auto* row = new QHBoxLayout(buttons);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(8);
-    auto* mark = new QPushButton(QStringLiteral("Mark a crackle"), buttons);
+    auto* mark = new QPushButton(QStringLiteral("Mark a crackle"), this);
     mark->setObjectName(QStringLiteral("activity-mark-crackle"));
     mark->setIcon(theme::symbolIcon("ear.badge.waveform", palette().color(QPalette::ButtonText)));
     connect(mark, &QPushButton::clicked, this, [this] { m_store.markCrackle(); });
-    m_copy = new QPushButton(buttons);
+    m_copy = new QPushButton(this);
     m_copy->setObjectName(QStringLiteral("activity-copy-report"));
     connect(m_copy, &QPushButton::clicked, this, [this] { m_store.copyReport(); });
-    auto* clear = new QPushButton(QStringLiteral("Clear activity"), buttons);
+    auto* clear = new QPushButton(QStringLiteral("Clear activity"), this);
     clear->setObjectName(QStringLiteral("clear-activity"));
     makeDestructive(clear);
     connect(clear, &QPushButton::clicked, this, &ActivityView::askToClear);
-    row->addWidget(mark);
-    row->addWidget(m_copy);
-    row->addStretch();
-    row->addWidget(clear);
-    return buttons;
+    return theme::buttonRow(this, {mark, m_copy}, {clear});
 }
 
 void ActivityView::askToClear()

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <tuple>
 
 namespace sonorel {
 
@@ -72,13 +73,6 @@ std::string subtitle(const AudioDevice& device, AudioDirection side)
            + std::to_string(channels) + " channels";
 }
 
-QPushButton* toolButton(const QString& text, std::string_view symbol, const char* name, QWidget* parent)
-{
-    auto* button = new QPushButton(theme::symbolIcon(symbol, parent->palette().color(QPalette::ButtonText)), text,
-                                   parent);
-    button->setObjectName(QLatin1String(name));
-    return button;
-}
 
 }  // namespace
 
@@ -131,10 +125,7 @@ DeviceDetailsView::DeviceDetailsView(DoctorStore& store, const AudioDevice& devi
 
 DevicesView::DevicesView(DoctorStore& store, QWidget* parent) : QWidget(parent), m_store(store)
 {
-    setObjectName(QStringLiteral("page-devices"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 24, 28, 28);
-    layout->setSpacing(18);
+    QVBoxLayout* layout = theme::pageLayout(this, QStringLiteral("page-devices"));
     layout->addWidget(theme::sectionHeading(QStringLiteral("Find the right sound path."),
                                             QStringLiteral("Choose where you listen, and which microphone your "
                                                            "computer uses."),
@@ -171,6 +162,7 @@ DevicesView::DevicesView(DoctorStore& store, QWidget* parent) : QWidget(parent),
     badge->addWidget(theme::label(QStringLiteral("Input in use"), m_inputBadge, orange, 8.5, QFont::DemiBold));
     m_inputs = section(QStringLiteral("Input devices"), m_inputBadge);
 
+    layout->addSpacing(10);
     layout->addWidget(buildTools());
     layout->addWidget(theme::caption(QStringLiteral("Apps with their own audio-device setting can override the system "
                                                     "route. Doctor changes the system default."),
@@ -242,25 +234,21 @@ QFrame* DevicesView::buildBanner()
 
 QWidget* DevicesView::buildTools()
 {
-    auto* tools = new QWidget(this);
-    auto* row = new QHBoxLayout(tools);
-    row->setContentsMargins(0, 10, 0, 0);
-    row->setSpacing(8);
-    const std::pair<QPushButton*, SettingsPane> buttons[] = {
-        {toolButton(QStringLiteral("Sound settings"), "speaker.wave.2", "open-sound-settings", tools),
-         SettingsPane::sound},
-        {toolButton(QStringLiteral("Bluetooth settings"), "headphones", "open-bluetooth-settings", tools),
-         SettingsPane::bluetooth},
-        {toolButton(QStringLiteral("Volume Control"), "waveform.path", "open-volume-control", tools),
-         SettingsPane::volumeControl},
+    const std::tuple<const char*, const char*, const char*, SettingsPane> tools[] = {
+        {"Sound settings", "speaker.wave.2", "open-sound-settings", SettingsPane::sound},
+        {"Bluetooth settings", "headphones", "open-bluetooth-settings", SettingsPane::bluetooth},
+        {"Volume Control", "waveform.path", "open-volume-control", SettingsPane::volumeControl},
     };
-    for (const auto& [button, pane] : buttons) {
+    QList<QWidget*> buttons;
+    for (const auto& [text, symbol, name, pane] : tools) {
+        auto* button = new QPushButton(theme::symbolIcon(symbol, palette().color(QPalette::ButtonText)),
+                                       QString::fromUtf8(text), this);
+        button->setObjectName(QLatin1String(name));
         const SettingsPane opened = pane;
         connect(button, &QPushButton::clicked, this, [this, opened] { m_store.openSettingsPane(opened); });
-        row->addWidget(button);
+        buttons.append(button);
     }
-    row->addStretch();
-    return tools;
+    return theme::buttonRow(this, buttons);
 }
 
 void DevicesView::refresh()

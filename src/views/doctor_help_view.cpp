@@ -62,10 +62,7 @@ const DoctorHelpView::Topic DoctorHelpView::topics[9] = {
 DoctorHelpView::DoctorHelpView(DoctorStore& store, std::function<void()> openFeedback, QWidget* parent)
     : QWidget(parent), m_store(store), m_openFeedback(std::move(openFeedback))
 {
-    setObjectName(QStringLiteral("page-help"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 24, 28, 28);
-    layout->setSpacing(18);
+    QVBoxLayout* layout = theme::pageLayout(this, QStringLiteral("page-help"));
     layout->addWidget(theme::sectionHeading(QStringLiteral("Back to listening."),
                                             QStringLiteral("A few practical steps for the most common Linux audio "
                                                            "problems."),
@@ -114,24 +111,16 @@ QWidget* DoctorHelpView::topicRow(const Topic& topic)
 
 QWidget* DoctorHelpView::buildTools()
 {
-    auto* tools = new QWidget(this);
-    auto* row = new QHBoxLayout(tools);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(8);
-    auto* sound = new QPushButton(QStringLiteral("Open Sound settings"), tools);
+    auto* sound = new QPushButton(QStringLiteral("Open Sound settings"), this);
     sound->setObjectName(QStringLiteral("help-open-sound-settings"));
     connect(sound, &QPushButton::clicked, this, [this] { m_store.openSettingsPane(SettingsPane::sound); });
-    auto* mixer = new QPushButton(QStringLiteral("Open Volume Control"), tools);
+    auto* mixer = new QPushButton(QStringLiteral("Open Volume Control"), this);
     mixer->setObjectName(QStringLiteral("help-open-volume-control"));
     connect(mixer, &QPushButton::clicked, this, [this] { m_store.openSettingsPane(SettingsPane::volumeControl); });
-    auto* report = new QPushButton(QStringLiteral("Copy diagnostic report"), tools);
+    auto* report = new QPushButton(QStringLiteral("Copy diagnostic report"), this);
     report->setObjectName(QStringLiteral("help-copy-report"));
     connect(report, &QPushButton::clicked, this, [this] { m_store.copyReport(); });
-    row->addWidget(sound);
-    row->addWidget(mixer);
-    row->addWidget(report);
-    row->addStretch();
-    return tools;
+    return theme::buttonRow(this, {sound, mixer, report});
 }
 
 QWidget* DoctorHelpView::buildFeedback()

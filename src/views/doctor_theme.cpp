@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QHash>
 #include <QIconEngine>
 #include <QLabel>
@@ -215,6 +216,33 @@ void discardRows(QLayout* layout)
         }
         delete item;
     }
+}
+
+QVBoxLayout* pageLayout(QWidget* page, const QString& name)
+{
+    page->setObjectName(name);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(28, 24, 28, 28);
+    layout->setSpacing(18);
+    return layout;
+}
+
+QWidget* buttonRow(QWidget* parent, const QList<QWidget*>& leading, const QList<QWidget*>& trailing)
+{
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    for (QWidget* button : leading) {
+        button->setParent(row);
+        layout->addWidget(button);
+    }
+    layout->addStretch();
+    for (QWidget* button : trailing) {
+        button->setParent(row);
+        layout->addWidget(button);
+    }
+    return row;
 }
 
 QWidget* sectionHeading(const QString& title, const QString& detail, QWidget* parent)

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QList>
 #include <QPalette>
 #include <QString>
 
@@ -13,6 +14,7 @@
 class QLabel;
 class QLayout;
 class QPushButton;
+class QVBoxLayout;
 
 namespace sonorel::theme {
 
@@ -58,6 +60,10 @@ QWidget* divider(QWidget* parent, int indent = 0);
 void discardRows(QLayout* layout);
 // Orange for problems, darker on light backgrounds so the text stays readable.
 QColor warningColor(const QPalette& palette);
+// A page's column: named for automation, with the pages' margins.
+QVBoxLayout* pageLayout(QWidget* page, const QString& name);
+// Buttons side by side at the leading edge, `trailing` ones at the far end.
+QWidget* buttonRow(QWidget* parent, const QList<QWidget*>& leading, const QList<QWidget*>& trailing = {});
 // A page's heading: its title over one line of detail in the secondary colour.
 QWidget* sectionHeading(const QString& title, const QString& detail, QWidget* parent);
 

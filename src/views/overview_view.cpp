@@ -236,9 +236,7 @@ DiagnosticRow::DiagnosticRow(DoctorStore& store, DiagnosticCheck check, QWidget*
 
 OverviewView::OverviewView(DoctorStore& store, QWidget* parent) : QWidget(parent), m_store(store)
 {
-    setObjectName(QStringLiteral("page-overview"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 24, 28, 28);
+    QVBoxLayout* layout = theme::pageLayout(this, QStringLiteral("page-overview"));
     layout->setSpacing(24);
     layout->addWidget(new AudioHealthConsole(store, this));
 

@@ -118,6 +118,18 @@ public:
             throw std::runtime_error(std::string("no control named ") + name);
         return found;
     }
+    // `make()`'s widget in both palettes, as NAME-light and NAME-dark; the light palette stays.
+    template <typename Make>
+    static void screenshots(const QString& name, QSize size, Make make)
+    {
+        for (const bool dark : {false, true}) {
+            usePalette(dark);
+            auto widget = make();
+            widget->resize(size);
+            screenshot(*widget, name + (dark ? QStringLiteral("-dark") : QStringLiteral("-light")));
+        }
+        usePalette(false);
+    }
     // Saved under the build tree, to be looked at.
     static void screenshot(QWidget& widget, const QString& name)
     {

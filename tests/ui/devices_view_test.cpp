@@ -105,15 +105,12 @@ TEST_F(devices_view, rows_banner_and_buttons_follow_the_store)
 {
     start(rig());
     runTask(store->setPreferredOutput(PreferredOutput{"uid-Headphones", "Headphones", true}));
-    for (const bool dark : {false, true}) {
-        usePalette(dark);
-        MainWindow main(*store, {});
-        main.resize(1060, 1400);
-        store->setSelectedPage(DoctorPage::devices);
-        details(main, "output-device", "HDMI");
-        screenshot(main, dark ? "devices-dark" : "devices-light");
-    }
-    usePalette(false);
+    store->setSelectedPage(DoctorPage::devices);
+    screenshots("devices", {1060, 1400}, [&] {
+        auto main = std::make_unique<MainWindow>(*store, WindowActions{});
+        details(*main, "output-device", "HDMI");
+        return main;
+    });
     DevicesView page(*store);
 
     // Connected but dead counts as disconnected.

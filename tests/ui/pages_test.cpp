@@ -55,14 +55,8 @@ TEST_F(pages, clearing_the_activity_asks_first)
     store->handleOverload(at(990));
     EXPECT_EQ(page.findChildren<QWidget*>(QStringLiteral("activity-entry")).size(), 5);
     EXPECT_EQ(page.findChildren<QWidget*>(QStringLiteral("activity-empty")).size(), 0);
-    for (const bool dark : {false, true}) {
-        usePalette(dark);
-        MainWindow main(*store, {});
-        main.resize(1060, 820);
-        store->setSelectedPage(DoctorPage::activity);
-        screenshot(main, dark ? "activity-dark" : "activity-light");
-    }
-    usePalette(false);
+    store->setSelectedPage(DoctorPage::activity);
+    screenshots("activity", {1060, 820}, [&] { return std::make_unique<MainWindow>(*store, WindowActions{}); });
 
     find<QPushButton>(page, "clear-activity")->click();
     answerClear(page, "cancel-clear");
@@ -116,13 +110,7 @@ TEST_F(pages, the_remembered_output_picker_keeps_an_unplugged_preference)
 {
     start(snapshot({output(1, "Speakers"), output(2, "HDMI", AudioTransport::display)}, 1));
     runTask(store->setPreferredOutput(PreferredOutput{"uid-Headphones", "Headphones", true}));
-    for (const bool dark : {false, true}) {
-        usePalette(dark);
-        DoctorSettingsView view(*store);
-        view.resize(460, view.sizeHint().height());
-        screenshot(view, dark ? "settings-dark" : "settings-light");
-    }
-    usePalette(false);
+    screenshots("settings", {460, 400}, [&] { return std::make_unique<DoctorSettingsView>(*store); });
     DoctorSettingsView view(*store);
     auto* picker = find<QComboBox>(view, "preferred-output-picker");
     QStringList choices;
@@ -147,14 +135,8 @@ TEST_F(pages, the_remembered_output_picker_keeps_an_unplugged_preference)
 TEST_F(pages, help_lists_the_topics_and_opens_the_tools)
 {
     start(snapshot({output(1, "Speakers")}, 1));
-    for (const bool dark : {false, true}) {
-        usePalette(dark);
-        MainWindow main(*store, {});
-        main.resize(1060, 1900);
-        store->setSelectedPage(DoctorPage::help);
-        screenshot(main, dark ? "help-dark" : "help-light");
-    }
-    usePalette(false);
+    store->setSelectedPage(DoctorPage::help);
+    screenshots("help", {1060, 1900}, [&] { return std::make_unique<MainWindow>(*store, WindowActions{}); });
     int feedback = 0;
     DoctorHelpView page(*store, [&] { ++feedback; });
     EXPECT_EQ(page.findChildren<QWidget*>(QStringLiteral("help-topic")).size(), 9);
