@@ -42,7 +42,7 @@ void makeDestructive(QPushButton* button)
     button->setPalette(palette);
 }
 
-QWidget* entryRow(const ActivityEntry& entry, QWidget* parent)
+QWidget* entryContent(const ActivityEntry& entry, QWidget* parent)
 {
     auto* row = new QWidget(parent);
     row->setObjectName(QStringLiteral("activity-entry"));
@@ -72,6 +72,20 @@ QWidget* entryRow(const ActivityEntry& entry, QWidget* parent)
                                        + locale.toString(date.time(), QLocale::ShortFormat),
                                    row));
     layout->addLayout(text, 1);
+    return row;
+}
+
+// An entry under its divider; the first row hides the divider.
+QWidget* entryRow(const ActivityEntry& entry, QWidget* parent)
+{
+    auto* row = new QWidget(parent);
+    auto* layout = new QVBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    QWidget* divider = theme::divider(row, 36);
+    divider->setObjectName(QStringLiteral("entry-divider"));
+    layout->addWidget(divider);
+    layout->addWidget(entryContent(entry, row));
     return row;
 }
 
@@ -161,19 +175,46 @@ void ActivityView::askToClear()
     ask->open();
 }
 
+void ActivityView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_stale)
+        refreshEntries();
+}
+
 void ActivityView::refreshEntries()
 {
-    theme::discardRows(m_entries);
-    const auto& entries = m_store.history().entries;
-    if (entries.empty()) {
-        m_entries->addWidget(emptyState(this));
+    // Built when the page shows: a full log takes a tenth of a second, too
+    // long to hold up the window's first paint.
+    m_stale = !isVisible();
+    if (m_stale)
         return;
+    const auto& entries = m_store.history().entries;
+    // Usually one entry came in on top: only new rows are made.
+    size_t fresh = 0;
+    while (!m_shownIds.empty() && fresh < entries.size() && entries[fresh].id != m_shownIds.front())
+        ++fresh;
+    bool onTop = !m_shownIds.empty() && fresh < entries.size();
+    for (size_t i = 0; onTop && fresh + i < entries.size() && i < m_shownIds.size(); ++i)
+        onTop = entries[fresh + i].id == m_shownIds[i];
+    if (!onTop) {
+        theme::discardRows(m_entries);
+        fresh = entries.size();
     }
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (i > 0)
-            m_entries->addWidget(theme::divider(this, 36));
-        m_entries->addWidget(entryRow(entries[i], this));
+    for (size_t i = fresh; i-- > 0;)
+        m_entries->insertWidget(0, entryRow(entries[i], this));
+    while (size_t(m_entries->count()) > entries.size()) {
+        QLayoutItem* last = m_entries->takeAt(m_entries->count() - 1);
+        theme::discardRow(last->widget());
+        delete last;
     }
+    for (int i = 0; i < m_entries->count(); ++i)
+        m_entries->itemAt(i)->widget()->findChild<QWidget*>(QStringLiteral("entry-divider"))->setVisible(i > 0);
+    m_shownIds.clear();
+    for (const auto& entry : entries)
+        m_shownIds.push_back(entry.id);
+    if (entries.empty())
+        m_entries->addWidget(emptyState(this));
 }
 
 void ActivityView::refreshCopied()

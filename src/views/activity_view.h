@@ -1,6 +1,10 @@
 #pragma once
 
+#include "model/uuid.h"
+
 #include <QWidget>
+
+#include <vector>
 
 class QMessageBox;
 class QPushButton;
@@ -20,6 +24,9 @@ public:
     // The clear confirmation is showing.
     bool confirmClear() const { return m_confirmClear; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QWidget* buildButtons();
     void askToClear();
@@ -28,8 +35,10 @@ private:
 
     DoctorStore& m_store;
     bool m_confirmClear = false;
+    bool m_stale = true;  // the rows wait for the page to show
     QPushButton* m_copy = nullptr;
     QVBoxLayout* m_entries = nullptr;
+    std::vector<Uuid> m_shownIds;  // the rows' entries, newest first
 };
 
 }  // namespace sonorel

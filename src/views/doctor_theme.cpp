@@ -206,14 +206,18 @@ QWidget* divider(QWidget* parent, int indent)
     return line;
 }
 
+void discardRow(QWidget* row)
+{
+    row->hide();
+    row->setParent(nullptr);
+    row->deleteLater();
+}
+
 void discardRows(QLayout* layout)
 {
     while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->setParent(nullptr);
-            widget->deleteLater();
-        }
+        if (QWidget* widget = item->widget())
+            discardRow(widget);
         delete item;
     }
 }

@@ -58,6 +58,7 @@ QWidget* divider(QWidget* parent, int indent = 0);
 // Empties a layout of rebuilt rows. The widgets go later: one of their
 // buttons may be the sender whose click rebuilt them.
 void discardRows(QLayout* layout);
+void discardRow(QWidget* row);
 // Orange for problems, darker on light backgrounds so the text stays readable.
 QColor warningColor(const QPalette& palette);
 // A page's column: named for automation, with the pages' margins.

@@ -135,6 +135,8 @@ public:
     {
         const QString folder = QStringLiteral(SONOREL_BINARY_DIR "/screenshots");
         QDir().mkpath(folder);
+        // Widgets added to a shown window appear through queued calls.
+        QApplication::sendPostedEvents();
         widget.ensurePolished();
         EXPECT_TRUE(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
     }
