@@ -224,11 +224,11 @@ QFrame* DevicesView::buildBanner()
     m_bannerBluetooth->setObjectName(QStringLiteral("banner-bluetooth-settings"));
     connect(m_bannerBluetooth, &QPushButton::clicked, this,
             [this] { m_store.openSettingsPane(SettingsPane::bluetooth); });
-    auto* clear = new QPushButton(QStringLiteral("Clear preference"), banner);
-    clear->setObjectName(QStringLiteral("clear-preference"));
-    connect(clear, &QPushButton::clicked, this, [this] { m_store.setPreferredOutput(std::nullopt); });
+    m_bannerClear = new QPushButton(QStringLiteral("Clear preference"), banner);
+    m_bannerClear->setObjectName(QStringLiteral("clear-preference"));
+    connect(m_bannerClear, &QPushButton::clicked, this, [this] { m_store.setPreferredOutput(std::nullopt); });
     row->addWidget(m_bannerBluetooth, 0, Qt::AlignVCenter);
-    row->addWidget(clear, 0, Qt::AlignVCenter);
+    row->addWidget(m_bannerClear, 0, Qt::AlignVCenter);
     return banner;
 }
 
@@ -248,6 +248,7 @@ QWidget* DevicesView::buildTools()
         connect(button, &QPushButton::clicked, this, [this, opened] { m_store.openSettingsPane(opened); });
         buttons.append(button);
     }
+    m_firstTool = buttons.front();
     return theme::buttonRow(this, buttons);
 }
 
@@ -306,6 +307,7 @@ void DevicesView::refreshDevices()
     fillSection(m_outputs, AudioDirection::output,
                 QStringLiteral("No output devices are connected. Connect a speaker or headphones."));
     fillSection(m_inputs, AudioDirection::input, QStringLiteral("No input devices are connected."));
+    orderTabs();
     if (!focusedRow)
         return;
     for (QWidget* row : findChildren<QWidget*>(rowName)) {
@@ -316,6 +318,21 @@ void DevicesView::refreshDevices()
             control = row->findChild<QWidget*>(QStringLiteral("device-details"));
         control->setFocus(Qt::OtherFocusReason);
     }
+}
+
+// Rows are made after the tools below them: Tab follows the page from top to bottom instead.
+void DevicesView::orderTabs()
+{
+    QList<QWidget*> chain{m_tone, m_bannerBluetooth, m_bannerClear};
+    for (QVBoxLayout* section : {m_outputs, m_inputs})
+        for (int i = 0; i < section->count(); ++i)
+            if (QWidget* row = section->itemAt(i)->widget())
+                for (QWidget* control : row->findChildren<QWidget*>())
+                    if (control->focusPolicy() & Qt::TabFocus)
+                        chain.append(control);
+    chain.append(m_firstTool);
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
 }
 
 void DevicesView::fillSection(QVBoxLayout* section, AudioDirection side, const QString& emptyText)
@@ -459,6 +476,7 @@ QWidget* DevicesView::disclosure(const AudioDevice& device, QWidget* row)
         else
             m_expandedDetails.erase(uid);
         show(opened);
+        orderTabs();
     });
     return box;
 }

@@ -61,6 +61,7 @@ private:
     void refreshTone();
     void refreshBanner();
     void refreshDevices();
+    void orderTabs();
     void fillSection(QVBoxLayout* section, AudioDirection side, const QString& emptyText);
 
     DoctorStore& m_store;
@@ -70,6 +71,8 @@ private:
     QFrame* m_banner = nullptr;
     QLabel* m_bannerTitle = nullptr;
     QPushButton* m_bannerBluetooth = nullptr;
+    QPushButton* m_bannerClear = nullptr;
+    QWidget* m_firstTool = nullptr;
     QVBoxLayout* m_outputs = nullptr;
     QVBoxLayout* m_inputs = nullptr;
     QWidget* m_inputBadge = nullptr;

@@ -125,6 +125,18 @@ TEST_F(devices_view, rows_banner_and_buttons_follow_the_store)
     EXPECT_EQ(find<QLabel>(*row(page, "input-device", "Microphone"), "device-subtitle")->text(),
               "Built-in · 48 kHz · 1 channels");
 
+    // Tab goes down the page: the rows come before the tools under them.
+    details(page, "output-device", "Speakers");
+    QStringList tabs;
+    for (QWidget* w = find(page, "test-tone"); !tabs.contains("open-sound-settings") && tabs.size() < 40;
+         w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus)
+            tabs << w->objectName();
+    EXPECT_EQ(tabs, QStringList({"test-tone", "banner-bluetooth-settings", "clear-preference", "prefer-output",
+                                 "device-details", "inspect-volume-control", "prefer-output", "use-device",
+                                 "device-details", "prefer-output", "use-device", "device-details", "device-details",
+                                 "open-sound-settings"}));
+
     find<QPushButton>(page, "clear-preference")->click();
     runTask(store->refresh());
     EXPECT_FALSE(store->preferredOutput().has_value());
