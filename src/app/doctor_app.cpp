@@ -7,6 +7,7 @@
 #include "pulse/pulse_audio_system.h"
 #include "sonorel_config.h"
 #include "store/doctor_store.h"
+#include "views/doctor_settings_view.h"
 #include "views/doctor_theme.h"
 #include "views/feedback_view.h"
 #include "views/menu_bar_doctor_view.h"
@@ -20,7 +21,6 @@
 #include <QFileDialog>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QMessageBox>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -57,13 +57,6 @@ QString instanceName()
     return QStringLiteral("sonorel-doctor-%1").arg(getuid());
 }
 
-// Not built yet: says so instead of doing nothing.
-void notBuiltYet(const QString& what)
-{
-    QMessageBox::information(nullptr, QStringLiteral("Sonorel Doctor"),
-                             what + QStringLiteral(" is not built yet in this version."));
-}
-
 }  // namespace
 
 bool DoctorApp::isWindowLaunch(const QStringList& arguments)
@@ -85,6 +78,7 @@ DoctorApp::~DoctorApp()
 {
     // The views go before the store they read, the store before the audio side.
     m_feedbackWindow.reset();
+    m_settingsWindow.reset();
     m_panel.reset();
     m_window.reset();
     m_feedback.reset();
@@ -255,7 +249,14 @@ void DoctorApp::openFeedback(bool unresolvedRepair)
 
 void DoctorApp::openSettings()
 {
-    notBuiltYet(QStringLiteral("The Settings window"));
+    if (!m_settingsWindow) {
+        m_settingsWindow = std::make_unique<DoctorSettingsView>(*m_store);
+        m_settingsWindow->setWindowIcon(theme::appIcon());
+        m_settingsWindow->resize(460, m_settingsWindow->sizeHint().height());
+    }
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
 }
 
 }  // namespace sonorel

@@ -18,6 +18,7 @@ class MainWindow;
 class MenuBarDoctorView;
 class SupportFeedback;
 class DesktopServices;
+class DoctorSettingsView;
 
 // The running application: one store, the window, the tray item and panel.
 // One instance per user session: a second launch raises the first.
@@ -60,6 +61,7 @@ private:
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<MenuBarDoctorView> m_panel;
     std::unique_ptr<QWidget> m_feedbackWindow;
+    std::unique_ptr<DoctorSettingsView> m_settingsWindow;
     QSystemTrayIcon* m_tray = nullptr;
     QLocalServer* m_instance = nullptr;
 };

@@ -1,6 +1,9 @@
 #include "app/main_window.h"
 
 #include "store/doctor_store.h"
+#include "views/activity_view.h"
+#include "views/devices_view.h"
+#include "views/doctor_help_view.h"
 #include "views/doctor_theme.h"
 #include "views/notice_views.h"
 #include "views/overview_view.h"
@@ -47,25 +50,6 @@ QWidget* scrolling(QWidget* page)
     return area;
 }
 
-// A page that a later version fills; says so rather than looking broken.
-QWidget* placeholder(const QString& title)
-{
-    auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("page-") + title.toLower());
-    auto* layout = new QVBoxLayout(page);
-    auto* heading = new QLabel(title, page);
-    theme::setPointSize(heading, 16, QFont::DemiBold);
-    auto* note = new QLabel(QStringLiteral("This page is not built yet. The Overview and the tray panel work; the "
-                                           "command line has every check and repair."),
-                            page);
-    note->setWordWrap(true);
-    layout->addWidget(heading);
-    layout->addWidget(note);
-    layout->addStretch();
-    layout->setContentsMargins(28, 24, 28, 28);
-    return page;
-}
-
 }  // namespace
 
 MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* parent)
@@ -87,12 +71,8 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     detail->addWidget(new ListeningBanner(store, QStringLiteral("Better"), m_actions.openFeedback, central));
     detail->addWidget(new NoticeView(store, m_actions.openFeedback, central));
     m_pages = new QStackedWidget(central);
-    for (const auto& entry : pages) {
-        QWidget* page = entry.page == DoctorPage::overview       ? scrolling(new OverviewView(store))
-                        : entry.page == DoctorPage::troubleshoot ? scrolling(new TroubleshootView(store))
-                                                                 : placeholder(QString::fromLatin1(entry.title));
-        m_pageIndex[int(entry.page)] = m_pages->addWidget(page);
-    }
+    for (const auto& entry : pages)
+        m_pageIndex[int(entry.page)] = m_pages->addWidget(buildPage(entry.page));
     detail->addWidget(m_pages, 1);
     split->addLayout(detail, 1);
     setCentralWidget(central);
@@ -108,10 +88,10 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     m_copy = toolbar->addAction(QStringLiteral("Copy report"), this, [this] { m_store.copyReport(); });
     m_copy->setToolTip(QStringLiteral("Copy a diagnostic report"));
     toolbar->widgetForAction(m_copy)->setObjectName(QStringLiteral("copy-report"));
-
-    // Toolbar buttons take no focus by default; keyboard users reach them with Tab too.
-    for (QAction* action : toolbar->actions())
+    // Toolbar buttons take no focus by default; keyboard users reach them with Tab.
+    for (QAction* action : {refresh, m_copy})
         toolbar->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
+
     buildMenus();
     // Qt's overflow buttons come without names; screen readers need one.
     for (auto* overflow : findChildren<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
@@ -125,6 +105,23 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     showPage();
     refreshMonitoring();
     refreshCommands();
+}
+
+QWidget* MainWindow::buildPage(DoctorPage page)
+{
+    switch (page) {
+    case DoctorPage::overview:
+        return scrolling(new OverviewView(m_store));
+    case DoctorPage::devices:
+        return scrolling(new DevicesView(m_store));
+    case DoctorPage::activity:
+        return scrolling(new ActivityView(m_store));
+    case DoctorPage::help:
+        return scrolling(new DoctorHelpView(m_store, m_actions.openFeedback));
+    case DoctorPage::troubleshoot:
+        return scrolling(new TroubleshootView(m_store));
+    }
+    return nullptr;
 }
 
 QWidget* MainWindow::buildSidebar()

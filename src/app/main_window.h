@@ -37,6 +37,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QWidget* buildPage(DoctorPage page);
     QWidget* buildSidebar();
     void buildMenus();
     void showPage();

@@ -96,7 +96,7 @@ void addRecovery(Lines& lines, const DiagnosticReportState& state, const ReportD
 std::string controlLine(AudioDirection direction, const AudioChannelState& control)
 {
     return "  " + std::string(caseName(direction)) + " "
-           + (control.element == 0 ? std::string("Master") : "Channel " + std::to_string(control.element))
+           + elementName(control.element)
            + ": volume " + percentOr(control.volume, "Unavailable") + ", mute "
            + (control.isMuted ? yesNo(*control.isMuted) : "Unavailable") + ", writable volume "
            + yesNo(control.canSetVolume) + ", mute " + yesNo(control.canSetMute);
@@ -115,7 +115,7 @@ void addDevices(Lines& lines, const AudioSnapshot& s)
         const auto budget = d.latencyMilliseconds();
         lines.push_back("  " + d.name + " — Buffer: "
                         + (d.bufferFrames ? std::to_string(*d.bufferFrames) + " frames" : "Unavailable")
-                        + " | device-reported budget: " + (budget ? formatted("%.2f ms", *budget) : "Unavailable")
+                        + " | device-reported budget: " + (budget ? millisecondsText(*budget) : "Unavailable")
                         + " (not measured end-to-end) | exclusive owner PID: "
                         + (d.exclusiveOwnerPID ? std::to_string(*d.exclusiveOwnerPID) : "Unknown"));
         for (const auto direction : {AudioDirection::input, AudioDirection::output})

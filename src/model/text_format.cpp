@@ -20,6 +20,26 @@ std::string kilohertzText(double hertz)
     return kilohertzNumber(hertz) + " kHz";
 }
 
+std::string millisecondsText(double milliseconds)
+{
+    char text[48];
+    const int length = std::snprintf(text, sizeof text, "%.2f ms", milliseconds);
+    return std::string(text, size_t(std::clamp(length, 0, int(sizeof text) - 1)));
+}
+
+std::string elementName(uint32_t element)
+{
+    return element == 0 ? std::string("Master") : "Channel " + std::to_string(element);
+}
+
+std::string capitalized(std::string_view text)
+{
+    std::string result(text);
+    if (!result.empty())
+        result[0] = char(std::toupper(static_cast<unsigned char>(result[0])));
+    return result;
+}
+
 std::string lowercased(std::string_view text)
 {
     std::string result(text);

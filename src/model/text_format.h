@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,12 @@ namespace sonorel {
 std::string kilohertzNumber(double hertz);
 // The same followed by " kHz".
 std::string kilohertzText(double hertz);
+// "%.2f ms": a latency with two decimals.
+std::string millisecondsText(double milliseconds);
+// A control's element: "Master" for element 0, else "Channel " and its number.
+std::string elementName(uint32_t element);
+// The first letter in upper case ("input" gives "Input").
+std::string capitalized(std::string_view text);
 // ASCII letters in lower case; other bytes as they are.
 std::string lowercased(std::string_view text);
 // A level from 0 to 1 as the whole percent a Linux mixer shows (the nearest;

@@ -1,6 +1,5 @@
 #include "store/report_texts.h"
 
-#include <QDateTime>
 #include <QLocale>
 
 #include <sys/utsname.h>
@@ -28,13 +27,13 @@ std::string osReleaseValue(const std::filesystem::path& root, const std::string&
     return {};
 }
 
-QDateTime localTime(Date date)
+}  // namespace
+
+QDateTime localDateTime(Date date)
 {
     const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch());
     return QDateTime::fromMSecsSinceEpoch(milliseconds.count());
 }
-
-}  // namespace
 
 std::string systemDescription(const std::filesystem::path& root)
 {
@@ -54,7 +53,7 @@ ReportDateTexts localeDateTexts()
             const QLocale locale;
             // The long time format is the one with seconds.
             const QString format = locale.dateFormat(dateFormat) + ' ' + locale.timeFormat(QLocale::LongFormat);
-            return locale.toString(localTime(date), format).toStdString();
+            return locale.toString(localDateTime(date), format).toStdString();
         };
     };
     return {render(QLocale::LongFormat), render(QLocale::ShortFormat)};

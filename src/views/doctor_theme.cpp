@@ -1,6 +1,8 @@
 #include "views/doctor_theme.h"
 
 #include <QFile>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QHash>
 #include <QIconEngine>
 #include <QLabel>
@@ -50,13 +52,17 @@ QColor secondaryText(const QPalette& palette)
     return colour;
 }
 
+QColor warningColor(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lightness() > 128 ? QColor(0xc2, 0x5e, 0x00) : QColor(0xff, 0x9f, 0x0a);
+}
+
 QColor stateColor(CheckState state, const QPalette& palette)
 {
     switch (state) {
     case CheckState::warning:
     case CheckState::issue:
-        // A darker orange on light backgrounds keeps the label readable.
-        return palette.color(QPalette::Window).lightness() > 128 ? QColor(0xc2, 0x5e, 0x00) : QColor(0xff, 0x9f, 0x0a);
+        return warningColor(palette);
     case CheckState::passed:
         return palette.color(QPalette::Window).lightness() > 128 ? QColor(0x1b, 0x7f, 0x3b) : doctorGreen;
     case CheckState::note:
@@ -168,6 +174,79 @@ QLabel* label(const QString& text, QWidget* parent, const QColor& colour, qreal 
     if (points > 0 || weight >= 0)
         setPointSize(l, points > 0 ? points : l->font().pointSizeF(), weight);
     return l;
+}
+
+QLabel* symbolLabel(std::string_view name, const QColor& colour, int size, QWidget* parent)
+{
+    auto* symbol = new QLabel(parent);
+    symbol->setPixmap(symbolPixmap(name, colour, size, parent ? parent->devicePixelRatioF() : 1));
+    return symbol;
+}
+
+QLabel* caption(const QString& text, QWidget* parent)
+{
+    QLabel* note = label(text, parent, secondaryText(parent->palette()), 8.5);
+    note->setWordWrap(true);
+    return note;
+}
+
+QLabel* sectionTitle(const QString& text, QWidget* parent)
+{
+    auto* title = new QLabel(text, parent);
+    setPointSize(title, 11.5, QFont::DemiBold);
+    return title;
+}
+
+QWidget* divider(QWidget* parent, int indent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setStyleSheet(QStringLiteral("color: palette(mid); margin-left: %1px;").arg(indent));
+    return line;
+}
+
+void discardRow(QWidget* row)
+{
+    row->hide();
+    row->setParent(nullptr);
+    row->deleteLater();
+}
+
+void discardRows(QLayout* layout)
+{
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* widget = item->widget())
+            discardRow(widget);
+        delete item;
+    }
+}
+
+QVBoxLayout* pageLayout(QWidget* page, const QString& name)
+{
+    page->setObjectName(name);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(28, 24, 28, 28);
+    layout->setSpacing(18);
+    return layout;
+}
+
+QWidget* buttonRow(QWidget* parent, const QList<QWidget*>& leading, const QList<QWidget*>& trailing)
+{
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    for (QWidget* button : leading) {
+        button->setParent(row);
+        layout->addWidget(button);
+    }
+    layout->addStretch();
+    for (QWidget* button : trailing) {
+        button->setParent(row);
+        layout->addWidget(button);
+    }
+    return row;
 }
 
 QWidget* sectionHeading(const QString& title, const QString& detail, QWidget* parent)

@@ -5,13 +5,16 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QList>
 #include <QPalette>
 #include <QString>
 
 #include <string_view>
 
 class QLabel;
+class QLayout;
 class QPushButton;
+class QVBoxLayout;
 
 namespace sonorel::theme {
 
@@ -44,6 +47,24 @@ void setPointSize(QWidget* widget, qreal points, int weight = -1);
 QString qs(std::string_view text);
 // A label in `colour`, at `points` (the default size when not positive).
 QLabel* label(const QString& text, QWidget* parent, const QColor& colour, qreal points = -1, int weight = -1);
+// A symbol as a picture, `size` pixels square.
+QLabel* symbolLabel(std::string_view name, const QColor& colour, int size, QWidget* parent);
+// A small secondary note that wraps.
+QLabel* caption(const QString& text, QWidget* parent);
+// A section's title inside a page.
+QLabel* sectionTitle(const QString& text, QWidget* parent);
+// A thin line between rows, starting `indent` pixels in.
+QWidget* divider(QWidget* parent, int indent = 0);
+// Empties a layout of rebuilt rows. The widgets go later: one of their
+// buttons may be the sender whose click rebuilt them.
+void discardRows(QLayout* layout);
+void discardRow(QWidget* row);
+// Orange for problems, darker on light backgrounds so the text stays readable.
+QColor warningColor(const QPalette& palette);
+// A page's column: named for automation, with the pages' margins.
+QVBoxLayout* pageLayout(QWidget* page, const QString& name);
+// Buttons side by side at the leading edge, `trailing` ones at the far end.
+QWidget* buttonRow(QWidget* parent, const QList<QWidget*>& leading, const QList<QWidget*>& trailing = {});
 // A page's heading: its title over one line of detail in the secondary colour.
 QWidget* sectionHeading(const QString& title, const QString& detail, QWidget* parent);
 

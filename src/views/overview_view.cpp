@@ -1,11 +1,11 @@
 #include "views/overview_view.h"
 
 #include "diagnostics/health_summary.h"
+#include "model/text_format.h"
 #include "store/doctor_store.h"
 #include "views/doctor_theme.h"
 #include "views/health_dial.h"
 
-#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -153,7 +153,7 @@ void AudioHealthConsole::refresh()
     m_output->setText(output ? QString::fromStdString(output->name) : QStringLiteral("No output selected"));
     QString rate = QStringLiteral("No format");
     if (output)
-        rate = output->sampleRate ? QString::asprintf("%g kHz", *output->sampleRate / 1000) : QStringLiteral("Unavailable");
+        rate = output->sampleRate ? qs(kilohertzText(*output->sampleRate)) : QStringLiteral("Unavailable");
     const QString transport = output ? qs(label(output->transport)) : QStringLiteral("Connect a device");
     m_format->setText(rate + QStringLiteral("  ·  ") + transport);
 
@@ -236,9 +236,7 @@ DiagnosticRow::DiagnosticRow(DoctorStore& store, DiagnosticCheck check, QWidget*
 
 OverviewView::OverviewView(DoctorStore& store, QWidget* parent) : QWidget(parent), m_store(store)
 {
-    setObjectName(QStringLiteral("page-overview"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 24, 28, 28);
+    QVBoxLayout* layout = theme::pageLayout(this, QStringLiteral("page-overview"));
     layout->setSpacing(24);
     layout->addWidget(new AudioHealthConsole(store, this));
 
@@ -298,12 +296,8 @@ OverviewView::OverviewView(DoctorStore& store, QWidget* parent) : QWidget(parent
 void OverviewView::refresh()
 {
     const auto checked = m_store.lastChecked();
-    const auto milliseconds = [](Date date) {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
-    };
     m_checked->setText(checked ? QStringLiteral("Checked ")
-                                     + QLocale().toString(QDateTime::fromMSecsSinceEpoch(milliseconds(*checked)).time(),
-                                                          QLocale::ShortFormat)
+                                     + QLocale().toString(localDateTime(*checked).time(), QLocale::ShortFormat)
                                : QString());
     // The rows are rebuilt only when what they show changed: a reading that
     // changes nothing leaves focus and selection alone.
@@ -311,18 +305,10 @@ void OverviewView::refresh()
         return;
     m_shownChecks = m_store.checks();
     m_shownFixing = m_store.isFixing();
-    while (QLayoutItem* item = m_rows->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    theme::discardRows(m_rows);
     for (size_t i = 0; i < m_shownChecks.size(); ++i) {
-        if (i > 0) {
-            auto* divider = new QFrame(this);
-            divider->setFrameShape(QFrame::HLine);
-            divider->setFrameShadow(QFrame::Plain);
-            divider->setStyleSheet(QStringLiteral("color: palette(mid); margin-left: 52px;"));
-            m_rows->addWidget(divider);
-        }
+        if (i > 0)
+            m_rows->addWidget(theme::divider(this, 52));
         m_rows->addWidget(new DiagnosticRow(m_store, m_shownChecks[i], this));
     }
 }

@@ -60,6 +60,9 @@ inline void usePalette(bool dark)
         palette.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
         palette.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
         palette.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x55));
+        // As dark desktop themes do: disabled controls read as disabled.
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            palette.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
     }
     QApplication::setPalette(palette);
 }
@@ -73,6 +76,7 @@ protected:
     std::shared_ptr<QPromise<void>> pauseGate;
     std::unique_ptr<AudioThread> audio;
     std::unique_ptr<DoctorStore> store;
+    std::optional<LaunchAtLogin> launchAtLogin;  // set before start() to offer it
 
     void start(AudioSnapshot initial, bool refreshed = true)
     {
@@ -90,6 +94,7 @@ protected:
         StoreServices services;
         services.now = [] { return fixtures::at(786902400); };
         services.desktop = &desktop;
+        services.launchAtLogin = launchAtLogin;
         services.tonePlayback = [] { return std::make_unique<InstantPlayback>(); };
         services.microphoneCapture = [] { return std::make_unique<SilentCapture>(); };
         services.microphonePermission = []() -> QCoro::Task<bool> { co_return true; };
@@ -105,6 +110,7 @@ protected:
             runTask(store->refresh());
     }
 
+public:
     template <typename T = QWidget>
     static T* find(QWidget& root, const char* name)
     {
@@ -113,11 +119,25 @@ protected:
             throw std::runtime_error(std::string("no control named ") + name);
         return found;
     }
+    // `make()`'s widget in both palettes, as NAME-light and NAME-dark; the light palette stays.
+    template <typename Make>
+    static void screenshots(const QString& name, QSize size, Make make)
+    {
+        for (const bool dark : {false, true}) {
+            usePalette(dark);
+            auto widget = make();
+            widget->resize(size);
+            screenshot(*widget, name + (dark ? QStringLiteral("-dark") : QStringLiteral("-light")));
+        }
+        usePalette(false);
+    }
     // Saved under the build tree, to be looked at.
     static void screenshot(QWidget& widget, const QString& name)
     {
         const QString folder = QStringLiteral(SONOREL_BINARY_DIR "/screenshots");
         QDir().mkpath(folder);
+        // Widgets added to a shown window appear through queued calls.
+        QApplication::sendPostedEvents();
         widget.ensurePolished();
         for (int pass = 0; pass < 3; ++pass)
             QCoreApplication::processEvents();  // layouts settle as they would on screen

@@ -1,13 +1,9 @@
 #include "app/main_window.h"
-#include "feedback/murmex_feedback_sender.h"
 #include "support/store_fixture.h"
 #include "views/menu_bar_doctor_view.h"
 #include "views/overview_view.h"
 
-#include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
@@ -173,33 +169,4 @@ TEST_F(window, the_tray_panel_enables_what_can_run_now)
 }
 
 // A screen reader names every control by what it does, icon-only ones included.
-TEST_F(window, every_control_has_a_name_is_reached_with_tab_and_the_shortcuts_are_there)
-{
-    start(snapshot({mutedSpeakers(), output(2, "HDMI"), input(3, "Microphone")}, 1, 3));
-    store->setIntent(RepairIntent::appOnly);
-    MainWindow main(*store, {});
-    MenuBarDoctorView panel(*store, {});
-    SupportFeedback feedback(*store, nullptr, {});
-    DoctorFeedbackView form(feedback, {});
-    for (QWidget* root : {static_cast<QWidget*>(&main), static_cast<QWidget*>(&panel), static_cast<QWidget*>(&form)}) {
-        for (QWidget* control : root->findChildren<QWidget*>()) {
-            const bool isControl = qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control)
-                                || qobject_cast<QLineEdit*>(control) || qobject_cast<QPlainTextEdit*>(control);
-            if (!isControl || control->objectName().startsWith(QLatin1String("qt_")))
-                continue;
-            const auto* button = qobject_cast<QAbstractButton*>(control);
-            QString name = control->accessibleName().isEmpty() && button ? button->text() : control->accessibleName();
-            EXPECT_FALSE(name.remove(QLatin1Char('&')).trimmed().isEmpty())
-                << control->metaObject()->className() << " " << control->objectName().toStdString();
-            EXPECT_TRUE(control->focusPolicy() & Qt::TabFocus) << name.toStdString() << " " << control->objectName().toStdString();
-        }
-    }
-    QStringList shortcuts;
-    for (QAction* action : main.findChildren<QAction*>())
-        if (!action->shortcut().isEmpty())
-            shortcuts << action->text() + QLatin1Char('=') + action->shortcut().toString();
-    for (const char* expected : {"Check Audio Again=Ctrl+R", "Quick Fix=Ctrl+Shift+R", "Mark a Crackle=Ctrl+Shift+M"})
-        EXPECT_TRUE(shortcuts.contains(QLatin1String(expected))) << expected;
-}
-
 }  // namespace

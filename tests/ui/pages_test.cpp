@@ -1,0 +1,217 @@
+#include "app/main_window.h"
+#include "feedback/murmex_feedback_sender.h"
+#include "support/store_fixture.h"
+#include "views/activity_view.h"
+#include "views/doctor_help_view.h"
+#include "views/doctor_settings_view.h"
+#include "views/feedback_view.h"
+#include "views/menu_bar_doctor_view.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace sonorel;
+using namespace sonorel::fixtures;
+using namespace sonorel::testing;
+
+namespace {
+
+using pages = StoreFixture;
+
+void answerClear(ActivityView& page, const char* button)
+{
+    // A closed confirmation may linger until its deferred deletion.
+    for (auto* ask : page.findChildren<QMessageBox*>(QStringLiteral("clear-confirmation")))
+        if (ask->isVisible())
+            return StoreFixture::find<QPushButton>(*ask, button)->click();
+    FAIL() << "no confirmation showing";
+}
+
+TEST_F(pages, clearing_the_activity_asks_first)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    ActivityView page(*store);
+    page.resize(800, 480);
+    page.show();
+    screenshot(page, "activity-empty");
+    EXPECT_FALSE(find(page, "activity-empty")->isHidden());
+    EXPECT_TRUE(page.findChildren<QWidget*>(QStringLiteral("activity-entry")).isEmpty());
+
+    find<QPushButton>(page, "clear-activity")->click();
+    EXPECT_TRUE(page.confirmClear());
+    answerClear(page, "confirm-clear");
+    EXPECT_FALSE(page.confirmClear());
+
+    runTask(store->markCrackle());
+    store->addActivity("Unmuted output", "Speakers were muted.", ActivityEntry::Kind::repair);
+    store->addActivity("Repair failed", "The output did not change.", ActivityEntry::Kind::error);
+    store->addActivity("Feedback sent", "", ActivityEntry::Kind::feedback);
+    store->handleOverload(at(990));
+    // Newest first, also for rows added to a log already shown.
+    QApplication::sendPostedEvents();
+    page.layout()->activate();
+    auto rows = page.findChildren<QWidget*>(QStringLiteral("activity-entry"));
+    std::sort(rows.begin(), rows.end(), [&](QWidget* a, QWidget* b) { return a->mapTo(&page, QPoint()).y() < b->mapTo(&page, QPoint()).y(); });
+    QStringList titles;
+    for (QWidget* entry : rows)
+        for (QLabel* text : entry->findChildren<QLabel*>())
+            if (!text->text().isEmpty()) {
+                titles << text->text();
+                break;
+            }
+    EXPECT_EQ(titles, QStringList({"Playback deadline missed", "Feedback sent", "Repair failed", "Unmuted output",
+                                   "I heard a crackle"}));
+    EXPECT_EQ(page.findChildren<QWidget*>(QStringLiteral("activity-empty")).size(), 0);
+    store->setSelectedPage(DoctorPage::activity);
+    screenshots("activity", {1060, 820}, [&] {
+        auto main = std::make_unique<MainWindow>(*store, WindowActions{});
+        main->show();
+        return main;
+    });
+
+    find<QPushButton>(page, "clear-activity")->click();
+    answerClear(page, "cancel-clear");
+    EXPECT_EQ(store->history().entries.size(), 5u);
+    EXPECT_TRUE(settings.contains("activity"));
+    find<QPushButton>(page, "clear-activity")->click();
+    answerClear(page, "confirm-clear");
+    EXPECT_TRUE(store->history().entries.empty());
+    EXPECT_FALSE(settings.contains("activity"));
+    QApplication::sendPostedEvents();
+    EXPECT_FALSE(find(page, "activity-empty")->isHidden());
+
+    find<QPushButton>(page, "activity-copy-report")->click();
+    runTask(store->refresh());
+    EXPECT_EQ(desktop.copied.size(), 1u);
+    EXPECT_EQ(find<QPushButton>(page, "activity-copy-report")->text(), "Copied");
+}
+
+TEST_F(pages, settings_switches_show_what_the_system_has)
+{
+    QTemporaryDir config;
+    launchAtLogin.emplace(config.path().toStdString());
+    start(snapshot({output(1, "Speakers")}, 1));
+    DoctorSettingsView view(*store);
+    auto* monitor = find<QCheckBox>(view, "monitor-toggle");
+    EXPECT_TRUE(monitor->isChecked());
+    monitor->click();
+    EXPECT_FALSE(store->monitoringEnabled());
+
+    auto* login = find<QCheckBox>(view, "login-toggle");
+    login->click();
+    EXPECT_TRUE(login->isChecked());
+    EXPECT_TRUE(std::filesystem::exists(config.filePath("autostart/sonorel-doctor.desktop").toStdString()));
+    login->click();
+    EXPECT_FALSE(login->isChecked());
+    // The entry cannot be written: the switch stays off and the user is told.
+    std::filesystem::remove_all(config.filePath("autostart").toStdString());
+    std::ofstream(config.filePath("autostart").toStdString()) << "in the way";
+    login->click();
+    EXPECT_FALSE(login->isChecked());
+    ASSERT_TRUE(store->notice().has_value());
+    EXPECT_TRUE(store->notice()->isError);
+
+    store->addActivity("Unmuted output", "", ActivityEntry::Kind::repair);
+    EXPECT_EQ(find<QLabel>(view, "activity-count")->text(), "1 activity entries");
+    find<QPushButton>(view, "settings-copy-report")->click();
+    runTask(store->refresh());
+    EXPECT_EQ(desktop.copied.size(), 1u);
+}
+
+TEST_F(pages, the_remembered_output_picker_keeps_an_unplugged_preference)
+{
+    start(snapshot({output(1, "Speakers"), output(2, "HDMI", AudioTransport::display)}, 1));
+    runTask(store->setPreferredOutput(PreferredOutput{"uid-Headphones", "Headphones", true}));
+    screenshots("settings", {460, 400}, [&] { return std::make_unique<DoctorSettingsView>(*store); });
+    DoctorSettingsView view(*store);
+    auto* picker = find<QComboBox>(view, "preferred-output-picker");
+    QStringList choices;
+    for (int i = 0; i < picker->count(); ++i)
+        choices << picker->itemText(i);
+    EXPECT_EQ(choices, QStringList({"Follow system default", "Speakers", "HDMI", "Headphones (disconnected)"}));
+    EXPECT_EQ(picker->currentText(), "Headphones (disconnected)");
+
+    // The keyboard walks the list as a user would: up to HDMI, then to the top.
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(picker, &up);
+    runTask(store->refresh());
+    EXPECT_EQ(store->preferredOutput(), (PreferredOutput{"uid-HDMI", "HDMI", false}));
+    EXPECT_EQ(picker->count(), 3);
+    QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
+    QApplication::sendEvent(picker, &home);
+    runTask(store->refresh());
+    EXPECT_FALSE(store->preferredOutput().has_value());
+    EXPECT_EQ(picker->currentIndex(), 0);
+}
+
+TEST_F(pages, help_lists_the_topics_and_opens_the_tools)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    store->setSelectedPage(DoctorPage::help);
+    screenshots("help", {1060, 1900}, [&] { return std::make_unique<MainWindow>(*store, WindowActions{}); });
+    int feedback = 0;
+    DoctorHelpView page(*store, [&](bool unresolvedRepair) { feedback += unresolvedRepair ? 100 : 1; });
+    EXPECT_EQ(page.findChildren<QWidget*>(QStringLiteral("help-topic")).size(), 9);
+    find<QPushButton>(page, "help-open-sound-settings")->click();
+    find<QPushButton>(page, "help-open-volume-control")->click();
+    EXPECT_EQ(desktop.opened, (std::vector{SettingsPane::sound, SettingsPane::volumeControl}));
+    find<QPushButton>(page, "send-feedback")->click();
+    EXPECT_EQ(feedback, 1);
+}
+
+// Every control is reachable with Tab and named, the shortcuts are there, and no macOS word is left.
+TEST_F(pages, controls_are_reachable_named_and_worded_for_linux)
+{
+    auto usb = output(2, "Interface", AudioTransport::usb);
+    usb.canSetVolume = false;
+    start(snapshot({output(1, "Speakers"), usb, input(3, "Microphone")}, 1, 3));
+    runTask(store->setPreferredOutput(PreferredOutput{"uid-Gone", "Gone", true}));
+    store->addActivity("Unmuted output", "", ActivityEntry::Kind::repair);
+    store->setIntent(RepairIntent::appOnly);
+    MainWindow main(*store, {});
+    DoctorSettingsView settingsView(*store);
+    MenuBarDoctorView panel(*store, {});
+    SupportFeedback feedback(*store, nullptr, {});
+    DoctorFeedbackView form(feedback, {});
+    for (QAbstractButton* toggle : main.findChildren<QAbstractButton*>(QStringLiteral("device-details")))
+        toggle->click();
+    for (QWidget* root : {static_cast<QWidget*>(&main), static_cast<QWidget*>(&settingsView),
+                          static_cast<QWidget*>(&panel), static_cast<QWidget*>(&form)}) {
+        for (QWidget* control : root->findChildren<QWidget*>()) {
+            const bool isControl = qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control)
+                                || qobject_cast<QLineEdit*>(control) || qobject_cast<QPlainTextEdit*>(control);
+            // Qt's own overflow buttons show only when the bar is too narrow.
+            if (!isControl || control->objectName().startsWith(QLatin1String("qt_")))
+                continue;
+            const std::string name = control->objectName().toStdString();
+            EXPECT_TRUE(control->focusPolicy() & Qt::TabFocus) << name;
+            QString spoken = control->accessibleName();
+            if (auto* button = qobject_cast<QAbstractButton*>(control); button && spoken.isEmpty())
+                spoken = button->text();
+            EXPECT_FALSE(spoken.remove(QLatin1Char('&')).trimmed().isEmpty()) << name;
+        }
+        for (QLabel* text : root->findChildren<QLabel*>())
+            for (const char* word : {"Mac", "Core Audio", "Audio MIDI"})
+                EXPECT_FALSE(text->text().contains(QLatin1String(word))) << text->text().toStdString();
+    }
+    QStringList shortcuts;
+    for (QAction* action : main.findChildren<QAction*>())
+        if (!action->shortcut().isEmpty())
+            shortcuts << action->text() + QLatin1Char('=') + action->shortcut().toString();
+    for (const char* expected : {"Check Audio Again=Ctrl+R", "Quick Fix=Ctrl+Shift+R", "Mark a Crackle=Ctrl+Shift+M"})
+        EXPECT_TRUE(shortcuts.contains(QLatin1String(expected))) << expected;
+}
+
+}  // namespace
