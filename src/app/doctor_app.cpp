@@ -215,9 +215,11 @@ void DoctorApp::refreshTray()
     const bool fixing = m_store->isFixing();
     const auto symbol = HealthSummary::statusSymbolName(checks, fixing);
     const bool attention = HealthSummary::attentionCount(checks) > 0 && !fixing;
-    m_tray->setIcon(theme::symbolIcon(symbol, attention ? theme::doctorAmber : QColor(0x9a, 0x9a, 0x9a)));
-    m_tray->setToolTip(
-        QString::fromStdString(HealthSummary::statusItemLabel(checks, fixing, m_store->snapshot().readError)));
+    theme::showSymbol(m_tray, symbol, attention ? theme::doctorAmber : QColor(0x9a, 0x9a, 0x9a));
+    const QString label =
+        QString::fromStdString(HealthSummary::statusItemLabel(checks, fixing, m_store->snapshot().readError));
+    if (m_tray->toolTip() != label)
+        m_tray->setToolTip(label);
 }
 
 void DoctorApp::openDoctor()

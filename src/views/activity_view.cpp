@@ -221,7 +221,7 @@ void ActivityView::refreshCopied()
 {
     const bool copied = m_store.reportCopied();
     m_copy->setText(copied ? QStringLiteral("Copied") : QStringLiteral("Copy report"));
-    m_copy->setIcon(theme::symbolIcon(copied ? "checkmark" : "doc.on.doc", palette().color(QPalette::ButtonText)));
+    theme::showSymbol(m_copy, copied ? "checkmark" : "doc.on.doc", palette().color(QPalette::ButtonText));
 }
 
 }  // namespace sonorel

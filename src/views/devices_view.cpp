@@ -266,7 +266,7 @@ void DevicesView::refreshTone()
     m_toneOutput->setText(output ? QString::fromStdString(output->name) : QStringLiteral("No output"));
     const bool playing = m_store.tone().isPlaying();
     m_tone->setText(playing ? QStringLiteral("Stop test tone") : QStringLiteral("Play test tone"));
-    m_tone->setIcon(theme::symbolIcon(playing ? "stop.fill" : "play.fill", palette().color(QPalette::ButtonText)));
+    theme::showSymbol(m_tone, playing ? "stop.fill" : "play.fill", palette().color(QPalette::ButtonText));
     m_tone->setEnabled(!m_store.isFixing() && output);
 }
 

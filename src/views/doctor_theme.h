@@ -8,6 +8,7 @@
 #include <QList>
 #include <QPalette>
 #include <QString>
+#include <QVariant>
 
 #include <string_view>
 
@@ -36,6 +37,19 @@ QColor secondaryText(const QPalette& palette);
 // tinted: they look the same with or without an icon theme.
 QIcon symbolIcon(std::string_view name, const QColor& color);
 QPixmap symbolPixmap(std::string_view name, const QColor& color, int size, qreal devicePixelRatio = 1);
+
+// Gives `target` (a button, an action, a tray item) the symbol unless it
+// already shows it: a new icon lays its button out again and repaints it,
+// and a tray item sends it over D-Bus, on every reading otherwise.
+template <typename Target>
+void showSymbol(Target* target, std::string_view name, const QColor& color)
+{
+    const QString key = QString::fromUtf8(name.data(), qsizetype(name.size())) + color.name(QColor::HexArgb);
+    if (target->property("symbolKey").toString() == key)
+        return;
+    target->setProperty("symbolKey", key);
+    target->setIcon(symbolIcon(name, color));
+}
 
 // The app's own icon, for its windows and where the tray has no status symbol.
 QIcon appIcon();

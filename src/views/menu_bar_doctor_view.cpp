@@ -168,7 +168,7 @@ void MenuBarDoctorView::refresh()
     m_intent->setCurrentIndex(m_intent->findData(int(m_store.intent())));
     const bool blocked = m_store.quickFixBlockedByInput();
     m_quickFix->setText(fixing ? QStringLiteral("Fixing…") : QStringLiteral("Quick Fix"));
-    m_quickFix->setIcon(theme::symbolIcon(fixing ? "arrow.triangle.2.circlepath" : "sparkles", QColor(0x1d, 0x1a, 0x14)));
+    theme::showSymbol(m_quickFix, fixing ? "arrow.triangle.2.circlepath" : "sparkles", QColor(0x1d, 0x1a, 0x14));
     m_quickFix->setEnabled(!fixing && !blocked);
     m_blocked->setVisible(blocked);
     m_blocked->setText(snapshot.isInputActive() ? QStringLiteral("Finish the call or recording before resetting audio.")

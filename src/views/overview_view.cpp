@@ -141,8 +141,10 @@ void AudioHealthConsole::refresh()
     const auto& checks = m_store.checks();
     const bool fixing = m_store.isFixing();
     const auto header = HealthSummary::consoleHeader(checks, fixing);
-    m_dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;")
-                             .arg(theme::consoleColor(header.dotColor).name()));
+    const QString dot = QStringLiteral("background: %1; border-radius: 3px;")
+                            .arg(theme::consoleColor(header.dotColor).name());
+    if (m_dot->styleSheet() != dot)
+        m_dot->setStyleSheet(dot);
     m_header->setText(QString::fromStdString(header.label));
     m_counter->setText(QString::fromStdString(header.counter));
     m_dial->show(checks, fixing);
@@ -159,7 +161,7 @@ void AudioHealthConsole::refresh()
 
     const bool blocked = m_store.quickFixBlockedByInput();
     m_quickFix->setText(fixing ? QStringLiteral("Fixing…") : QStringLiteral("Quick Fix"));
-    m_quickFix->setIcon(theme::symbolIcon(fixing ? "arrow.triangle.2.circlepath" : "sparkles", QColor(0x1d, 0x1a, 0x14)));
+    theme::showSymbol(m_quickFix, fixing ? "arrow.triangle.2.circlepath" : "sparkles", QColor(0x1d, 0x1a, 0x14));
     m_quickFix->setEnabled(!fixing && !blocked);
     m_quickFix->setToolTip(QString::fromStdString(m_store.quickFixSummary()));
     m_quickFix->setAccessibleDescription(m_quickFix->toolTip());

@@ -116,9 +116,12 @@ void TroubleshootView::refresh()
                               ? QStringLiteral("Finish the call or recording before resetting audio.")
                               : QStringLiteral("Input activity could not be checked. Check again."));
     }
-    palette.setColor(QPalette::WindowText, planned && blocked ? theme::stateColor(CheckState::warning, this->palette())
-                                                              : theme::secondaryText(this->palette()));
-    m_status->setPalette(palette);
+    const QColor colour = planned && blocked ? theme::stateColor(CheckState::warning, this->palette())
+                                             : theme::secondaryText(this->palette());
+    if (palette.color(QPalette::WindowText) != colour) {
+        palette.setColor(QPalette::WindowText, colour);
+        m_status->setPalette(palette);
+    }
     refreshSummaries();
 }
 
