@@ -3,8 +3,6 @@
 #include "app/main_window.h"
 #include "diagnostics/health_summary.h"
 #include "feedback/murmex_feedback_sender.h"
-#include "pulse/audio_service_restarter.h"
-#include "pulse/pulse_audio_system.h"
 #include "sonorel_config.h"
 #include "store/doctor_store.h"
 #include "views/doctor_settings_view.h"
@@ -14,7 +12,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QCoro/QCoroTimer>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
@@ -122,14 +119,7 @@ bool DoctorApp::start(QString* error)
             *error = QStringLiteral("No temporary folder for the test settings could be made.");
         return false;
     }
-    m_audio = std::make_unique<AudioThread>([] {
-        auto audio = std::make_unique<PulseAudioSystem>();
-        PulseAudioSystem* reader = audio.get();
-        auto restarter = installedRestarter(QCoreApplication::applicationDirPath(),
-                                            [reader] { return reader->serverUser(); });
-        return AudioThread::Parts{std::move(audio), std::move(restarter),
-                                  [] { return QCoro::sleepFor(std::chrono::milliseconds(500)); }};
-    });
+    m_audio = std::make_unique<AudioThread>(liveAudioParts);
     m_desktop = std::make_unique<QtDesktopServices>();
     StoreServices services;
     services.desktop = m_desktop.get();

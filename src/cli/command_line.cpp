@@ -5,6 +5,8 @@
 #include "audio/quick_fix_planner.h"
 #include "audio/repair_coordinator.h"
 #include "audio/run_task.h"
+#include "cli/command_support.h"
+#include "cli/watch_command.h"
 #include "diagnostics/diagnostic_report.h"
 #include "diagnostics/diagnostics.h"
 #include "listening/live_audio_streams.h"
@@ -23,25 +25,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <ostream>
 #include <stdexcept>
 
 namespace sonorel {
 
 namespace {
-
-constexpr int exitFailure = 1;
-constexpr int exitBadInput = 2;
-
-// Bad input: reported as one line, exit status 2.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 const char* const usageText =
     "Usage: sonorel-doctor [--background] [--ui-testing]\n"
@@ -77,6 +68,14 @@ const char* const usageText =
     "        Listen to the default input for ten seconds (or N, up to 600) and say\n"
     "        whether it hears anything, with its loudest level, peak and clipping.\n"
     "        Nothing is recorded.\n"
+    "  watch [--checks]\n"
+    "        Keep watching the audio setup as the window does, and print each event\n"
+    "        as it happens, one JSON object a line: {\"date\", \"kind\", \"title\",\n"
+    "        \"detail\"}: devices that come or go, playback overloads, wake from\n"
+    "        sleep, the output or input changed by another program, and the audio\n"
+    "        service becoming unavailable and available again. --checks also prints\n"
+    "        the nine checks (one line, as check prints them) at start and whenever\n"
+    "        one changes state. Runs until interrupted; writes no settings.\n"
     "  help  Show this text.\n"
     "\n"
     "Options:\n"
@@ -109,47 +108,6 @@ auto decodeFile(const QString& path, Decode decode)
     } catch (const JsonDecodeError& error) {
         throw UsageError(path.toStdString() + ": " + error.what());
     }
-}
-
-// Prints a command's output and makes sure it arrived: a full disk, a closed
-// standard output or a reader that went away is a failure, said on stderr.
-bool writeOutput(std::ostream& out, std::ostream& err, const std::string& text)
-{
-    errno = 0;
-    out << text;
-    out.flush();
-    if (out)
-        return true;
-    const int cause = errno;
-    err << "sonorel-doctor: cannot write to standard output" << (cause ? std::string(": ") + std::strerror(cause) : "")
-        << "\n";
-    return false;
-}
-
-// Parses the options of one command; anything unknown or missing a value is
-// a usage error.
-void parseOptions(QCommandLineParser& parser, const QStringList& arguments, const QString& command)
-{
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    if (!parser.parse(QStringList{"sonorel-doctor"} + arguments))
-        throw UsageError(command.toStdString() + ": " + parser.errorText().toStdString());
-    if (!parser.positionalArguments().isEmpty())
-        throw UsageError(command.toStdString() + ": unexpected argument '"
-                         + parser.positionalArguments().first().toStdString() + "'");
-}
-
-std::string checksJson(const std::vector<DiagnosticCheck>& checks)
-{
-    auto array = nlohmann::ordered_json::array();
-    for (const auto& check : checks) {
-        nlohmann::ordered_json row;
-        row["kind"] = caseName(check.kind);
-        row["state"] = label(check.state);
-        row["detail"] = check.detail;
-        row["action"] = check.action ? nlohmann::ordered_json(caseName(*check.action)) : nullptr;
-        array.push_back(std::move(row));
-    }
-    return array.dump(2) + "\n";
 }
 
 const QCommandLineOption snapshotOption("snapshot", "Snapshot file.", "FILE");
@@ -195,7 +153,7 @@ std::string runCheck(const QStringList& arguments)
     QCommandLineParser parser;
     parser.addOptions({snapshotOption, preferredOption});
     parseOptions(parser, arguments, "check");
-    return checksJson(diagnose(parser).checks);
+    return checksJson(diagnose(parser).checks).dump(2) + "\n";
 }
 
 RepairIntent intentNamed(const QString& name)
@@ -422,6 +380,8 @@ int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
             return runTone(options, err);
         if (command == "mic-test")
             return runMicrophoneTest(options, out, err);
+        if (command == "watch")
+            return runWatch(options, out, err);
         throw UsageError("unknown command '" + command.toStdString() + "' (see sonorel-doctor --help)");
     } catch (const UsageError& error) {
         err << "sonorel-doctor: " << error.what() << "\n";

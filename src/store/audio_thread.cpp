@@ -1,6 +1,10 @@
 #include "store/audio_thread.h"
 
+#include "pulse/audio_service_restarter.h"
+#include "pulse/pulse_audio_system.h"
+
 #include <QCoreApplication>
+#include <QCoro/QCoroTimer>
 #include <QMetaObject>
 #include <QPointer>
 
@@ -174,6 +178,16 @@ void AudioThread::startMonitoring(QObject* receiver, std::function<void()> onCha
 void AudioThread::stopMonitoring()
 {
     post([](Resident& r) { r.parts.audio->stopMonitoring(); });
+}
+
+AudioThread::Parts liveAudioParts()
+{
+    auto audio = std::make_unique<PulseAudioSystem>();
+    PulseAudioSystem* reader = audio.get();
+    auto restarter =
+        installedRestarter(QCoreApplication::applicationDirPath(), [reader] { return reader->serverUser(); });
+    return AudioThread::Parts{std::move(audio), std::move(restarter),
+                              [] { return QCoro::sleepFor(std::chrono::milliseconds(500)); }};
 }
 
 }  // namespace sonorel

@@ -79,4 +79,8 @@ private:
     std::unique_ptr<Resident> m_resident;
 };
 
+// The parts over the user's own sound server, with the installed reset tool
+// and a half-second pause between two looks at a slow change.
+AudioThread::Parts liveAudioParts();
+
 }  // namespace sonorel

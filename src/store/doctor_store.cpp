@@ -181,6 +181,7 @@ void DoctorStore::addActivity(std::string title, std::string detail, ActivityEnt
 {
     m_history.add(ActivityEntry{m_services.newId(), m_services.now(), std::move(title), std::move(detail), kind});
     m_preferences.setActivity(m_history);
+    emit activityAdded(m_history.entries.front());
     emit historyChanged();
 }
 

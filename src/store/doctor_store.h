@@ -164,6 +164,8 @@ signals:
     // One signal per group of state the views draw together.
     void readingChanged();     // snapshot, checks, lastChecked
     void historyChanged();
+    // One entry was logged; it is history().entries.front().
+    void activityAdded(const sonorel::ActivityEntry& entry);
     void repairStateChanged();  // isFixing, fixingLabel, the listening question, undo, feedback steps
     void noticeChanged();
     void preferencesChanged();  // monitoring, preferred and working output, last wake, login

@@ -24,31 +24,6 @@ using testing::processEventsUntil;
 using namespace testing::rigDevices;
 
 
-// Five seconds of 16-bit stereo silence at 48 kHz: something for pw-play to play.
-void writeSilence(const std::string& path)
-{
-    const uint32_t rate = 48000;
-    const uint32_t bytes = rate * 4 * 5;
-    std::ofstream file(path, std::ios::binary);
-    auto put = [&file](uint32_t value, int size) {
-        for (int i = 0; i < size; ++i)
-            file.put(char((value >> (8 * i)) & 0xFF));
-    };
-    file << "RIFF";
-    put(36 + bytes, 4);
-    file << "WAVEfmt ";
-    put(16, 4);
-    put(1, 2);         // PCM
-    put(2, 2);         // channels
-    put(rate, 4);
-    put(rate * 4, 4);  // bytes per second
-    put(4, 2);         // bytes per frame
-    put(16, 2);        // bits
-    file << "data";
-    put(bytes, 4);
-    file << std::string(bytes, '\0');
-}
-
 class pipewire_bridge : public ::testing::Test {
 protected:
     AudioRig rig;
@@ -85,24 +60,6 @@ protected:
     }
 
     AudioRepairError errorOf(const AudioSetting& setting) { return testing::refusalOf(audio, setting); }
-
-    // Plays silence into `sink` from a native PipeWire client, then stops the
-    // client inside its cycle: the graph waits for it every cycle from then on.
-    void freezeClientOn(const std::string& sink, const QTemporaryDir& dir)
-    {
-        const std::string file = dir.filePath("silence.wav").toStdString();
-        writeSilence(file);
-        const std::string pid = rig.run(
-            "sh", {"-c", QString::fromStdString("pw-play --target " + sink + " " + file + " >/dev/null 2>&1 & echo $!")});
-        frozenClient = std::stoi(pid);
-        // Stopped before its stream is negotiated, the client would never be scheduled at all.
-        ASSERT_TRUE(processEventsUntil([&] {
-            const std::string sinks = rig.run("pactl", {"list", "short", "sinks"});
-            const auto line = sinks.find(sink + "\t");
-            return line != std::string::npos && sinks.substr(line, sinks.find('\n', line) - line).ends_with("RUNNING");
-        }));
-        ::kill(frozenClient, SIGSTOP);
-    }
 };
 
 TEST_F(pipewire_bridge, the_graph_clock_gives_the_rates_and_buffer_on_pipewire_only)
@@ -190,8 +147,7 @@ TEST_F(pipewire_bridge, a_stalled_client_is_an_overload_shown_only_while_its_out
         EXPECT_TRUE(audio.snapshot().overloadDates.empty());
         return;
     }
-    const QTemporaryDir dir;
-    freezeClientOn(speakers, dir);
+    frozenClient = rig.startStalledPlayer(speakers);
     ASSERT_TRUE(processEventsUntil([&] { return !overloads.empty(); }));
 
     AudioSnapshot s = audio.snapshot();

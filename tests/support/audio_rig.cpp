@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <csignal>
 #include <iostream>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,31 @@ namespace sonorel::testing {
 namespace {
 
 const QString rigScript = QStringLiteral(SONOREL_SOURCE_DIR "/scripts/audio-rig");
+
+// Five seconds of 16-bit stereo silence at 48 kHz: something for pw-play to play.
+void writeSilence(const std::string& path)
+{
+    const uint32_t rate = 48000;
+    const uint32_t bytes = rate * 4 * 5;
+    std::ofstream file(path, std::ios::binary);
+    auto put = [&file](uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            file.put(char((value >> (8 * i)) & 0xFF));
+    };
+    file << "RIFF";
+    put(36 + bytes, 4);
+    file << "WAVEfmt ";
+    put(16, 4);
+    put(1, 2);         // PCM
+    put(2, 2);         // channels
+    put(rate, 4);
+    put(rate * 4, 4);  // bytes per second
+    put(4, 2);         // bytes per frame
+    put(16, 2);        // bits
+    file << "data";
+    put(bytes, 4);
+    file << std::string(bytes, '\0');
+}
 
 }  // namespace
 
@@ -73,14 +99,19 @@ void AudioRig::restart()
     start();
 }
 
+QProcessEnvironment AudioRig::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& [key, value] : m_environment)
+        environment.insert(QString::fromStdString(key), QString::fromStdString(value));
+    return environment;
+}
+
 std::string AudioRig::run(const QString& program, const QStringList& arguments,
                           std::chrono::milliseconds timeout) const
 {
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const auto& [key, value] : m_environment)
-        environment.insert(QString::fromStdString(key), QString::fromStdString(value));
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(environment());
     process.start(program, arguments);
     if (!process.waitForFinished(int(timeout.count())) || process.exitCode() != 0)
         throw std::runtime_error(program.toStdString() + " " + arguments.join(' ').toStdString() + " failed: "
@@ -117,6 +148,26 @@ void AudioRig::startPlaying(const std::string& sink)
     if (!sink.empty())
         arguments << "--device" << QString::fromStdString(sink);
     rig(arguments);
+}
+
+int AudioRig::startStalledPlayer(const std::string& sink) const
+{
+    const std::string file = m_dir + "/silence.wav";
+    writeSilence(file);
+    const int pid = std::stoi(
+        run("sh", {"-c", QString::fromStdString("pw-play --target " + sink + " " + file + " >/dev/null 2>&1 & echo $!")}));
+    // Stopped before its stream is negotiated, the client would never be scheduled at all.
+    const bool running = processEventsUntil([&] {
+        const std::string sinks = run("pactl", {"list", "short", "sinks"});
+        const auto line = sinks.find(sink + "\t");
+        return line != std::string::npos && sinks.substr(line, sinks.find('\n', line) - line).ends_with("RUNNING");
+    });
+    if (!running) {
+        ::kill(pid, SIGTERM);
+        throw std::runtime_error("pw-play never started playing into " + sink);
+    }
+    ::kill(pid, SIGSTOP);
+    return pid;
 }
 
 int AudioRig::serverPid() const

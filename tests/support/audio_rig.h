@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcessEnvironment>
 #include <QString>
 
 #include <chrono>
@@ -50,6 +51,8 @@ public:
     // The address libpulse connects to: "unix:…/pulse/native".
     const std::string& address() const { return m_environment.at("PULSE_SERVER"); }
 
+    // The environment a client of this rig runs in.
+    QProcessEnvironment environment() const;
     // Runs pactl (or another pulse client) against this rig; returns its standard output.
     std::string run(const QString& program, const QStringList& arguments,
                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
@@ -58,6 +61,10 @@ public:
     // Starts a recording or playing client; it stops with the rig.
     void startRecording(const std::string& source = {});
     void startPlaying(const std::string& sink = {});
+    // On PipeWire: plays silence into `sink` from a native client, then stops
+    // that client inside its cycle, so the graph waits for it every cycle from
+    // then on. Returns its PID; the caller resumes and ends it.
+    int startStalledPlayer(const std::string& sink) const;
     // The server's main process, for killing or freezing it.
     int serverPid() const;
     // Stops the server and its clients; `keepDirectory` keeps the socket
