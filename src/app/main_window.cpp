@@ -71,8 +71,6 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     detail->addWidget(new ListeningBanner(store, QStringLiteral("Better"), m_actions.openFeedback, central));
     detail->addWidget(new NoticeView(store, m_actions.openFeedback, central));
     m_pages = new QStackedWidget(central);
-    for (const auto& entry : pages)
-        m_pageIndex[int(entry.page)] = m_pages->addWidget(buildPage(entry.page));
     detail->addWidget(m_pages, 1);
     split->addLayout(detail, 1);
     setCentralWidget(central);
@@ -216,7 +214,12 @@ void MainWindow::buildMenus()
 void MainWindow::showPage()
 {
     const DoctorPage page = m_store.selectedPage().value_or(DoctorPage::overview);
-    m_pages->setCurrentIndex(m_pageIndex.at(int(page)));
+    // Pages are made when first opened: the window appears sooner and unopened
+    // pages do no work on each reading.
+    auto built = m_pageIndex.find(int(page));
+    if (built == m_pageIndex.end())
+        built = m_pageIndex.emplace(int(page), m_pages->addWidget(buildPage(page))).first;
+    m_pages->setCurrentIndex(built->second);
     for (QAbstractButton* row : m_nav->buttons()) {
         const bool current = m_nav->id(row) == int(page);
         row->setProperty("current", current);

@@ -49,7 +49,7 @@ private:
     bool m_staysInTray = false;
     QButtonGroup* m_nav = nullptr;
     QStackedWidget* m_pages = nullptr;
-    std::map<int, int> m_pageIndex;  // DoctorPage → stack index
+    std::map<int, int> m_pageIndex;  // DoctorPage → stack index, for the pages made so far
     QLabel* m_monitoring = nullptr;
     QAction* m_quickFix = nullptr;
     QAction* m_restart = nullptr;

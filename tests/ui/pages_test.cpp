@@ -185,6 +185,8 @@ TEST_F(pages, controls_are_reachable_named_and_worded_for_linux)
     MenuBarDoctorView panel(*store, {});
     SupportFeedback feedback(*store, nullptr, {});
     DoctorFeedbackView form(feedback, {});
+    for (const DoctorPage page : {DoctorPage::troubleshoot, DoctorPage::devices, DoctorPage::activity, DoctorPage::help})
+        store->setSelectedPage(page);  // each page is made when first opened
     for (QAbstractButton* toggle : main.findChildren<QAbstractButton*>(QStringLiteral("device-details")))
         toggle->click();
     for (QWidget* root : {static_cast<QWidget*>(&main), static_cast<QWidget*>(&settingsView),
