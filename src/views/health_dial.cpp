@@ -16,6 +16,9 @@ HealthDial::HealthDial(QWidget* parent) : QWidget(parent)
 
 void HealthDial::show(const std::vector<DiagnosticCheck>& checks, bool fixing)
 {
+    // A reading that changes no check repaints nothing.
+    if (checks == m_checks && fixing == m_fixing && !m_checks.empty())
+        return;
     m_checks = checks;
     m_fixing = fixing;
     setAccessibleDescription(QString::fromStdString(HealthSummary::healthDialValue(checks)));
