@@ -47,6 +47,13 @@ struct SilentCapture final : MicrophoneCapturing {
 };
 
 // Light and dark, as a desktop would set them.
+// The control exists and would be on screen with `root`.
+inline bool shows(QWidget& root, const char* name)
+{
+    auto* widget = root.findChild<QWidget*>(QLatin1String(name));
+    return widget && widget->isVisibleTo(&root);
+}
+
 inline void usePalette(bool dark)
 {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

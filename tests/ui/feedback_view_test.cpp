@@ -51,12 +51,6 @@ protected:
     }
 };
 
-bool shows(QWidget& root, const char* name)
-{
-    auto* widget = root.findChild<QWidget*>(QLatin1String(name));
-    return widget && widget->isVisibleTo(&root);
-}
-
 TEST_F(feedbackWindow, send_waits_for_a_message_and_a_valid_address)
 {
     runTask(feedback->prepareFeedback(true));

@@ -22,12 +22,6 @@ namespace {
 
 using troubleshoot = StoreFixture;
 
-bool shows(QWidget& root, const char* name)
-{
-    auto* widget = root.findChild<QWidget*>(QLatin1String(name));
-    return widget && widget->isVisibleTo(&root);
-}
-
 QString text(QWidget& root, const char* name)
 {
     auto* label = root.findChild<QLabel*>(QLatin1String(name));
