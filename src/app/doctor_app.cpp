@@ -26,6 +26,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace sonorel {
 
 namespace {
@@ -244,7 +246,10 @@ void DoctorApp::openSettings()
     if (!m_settingsWindow) {
         m_settingsWindow = std::make_unique<DoctorSettingsView>(*m_store);
         m_settingsWindow->setWindowIcon(theme::appIcon());
-        m_settingsWindow->resize(460, m_settingsWindow->sizeHint().height());
+        // Tall enough for its wrapped notes at this width, which the plain size hint misses.
+        const int height = m_settingsWindow->hasHeightForWidth() ? m_settingsWindow->heightForWidth(460)
+                                                                 : m_settingsWindow->sizeHint().height();
+        m_settingsWindow->resize(460, std::max(height, m_settingsWindow->sizeHint().height()));
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();

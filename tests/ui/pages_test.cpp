@@ -134,7 +134,7 @@ TEST_F(pages, the_remembered_output_picker_keeps_an_unplugged_preference)
 {
     start(snapshot({output(1, "Speakers"), output(2, "HDMI", AudioTransport::display)}, 1));
     runTask(store->setPreferredOutput(PreferredOutput{"uid-Headphones", "Headphones", true}));
-    screenshots("settings", {460, 400}, [&] { return std::make_unique<DoctorSettingsView>(*store); });
+    screenshots("settings", {460, 440}, [&] { return std::make_unique<DoctorSettingsView>(*store); });
     DoctorSettingsView view(*store);
     auto* picker = find<QComboBox>(view, "preferred-output-picker");
     QStringList choices;
