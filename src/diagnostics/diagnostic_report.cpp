@@ -125,6 +125,11 @@ void addDevices(Lines& lines, const AudioSnapshot& s)
             lines.push_back("  " + std::string(caseName(format.direction)) + " format: " + format.label());
         lines.push_back("  Stereo balance: " + (d.balance ? formatted("%.2f", double(*d.balance)) : "Unavailable")
                         + " (0 left, 0.5 center, 1 right)");
+        // A headset left in call mode shows here, even when its rate is all that looks odd.
+        if (d.card)
+            lines.push_back("  Card " + d.card->name + " profile: "
+                            + (d.card->activeProfile.empty() ? std::string("Unavailable") : d.card->activeProfile) + " ("
+                            + std::string(cardProfileKindText(d.card->activeKind())) + ")");
     }
 }
 

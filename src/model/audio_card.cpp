@@ -33,4 +33,19 @@ const CardProfile* AudioCard::bestHighFidelityProfile() const
     return best;
 }
 
+std::string_view cardProfileKindText(CardProfileKind kind)
+{
+    switch (kind) {
+    case CardProfileKind::highFidelity:
+        return "high fidelity";
+    case CardProfileKind::call:
+        return "call";
+    case CardProfileKind::off:
+        return "off";
+    case CardProfileKind::other:
+        break;
+    }
+    return "other";
+}
+
 }  // namespace sonorel

@@ -14,6 +14,8 @@ enum class CardProfileKind { highFidelity, call, off, other };
 // By the names PulseAudio ("a2dp_sink", "headset_head_unit") and PipeWire
 // ("a2dp-sink-sbc", "headset-head-unit-msbc") give Bluetooth profiles.
 CardProfileKind cardProfileKind(std::string_view profileName);
+// "high fidelity", "call", "off", "other".
+std::string_view cardProfileKindText(CardProfileKind kind);
 
 // One profile of a sound card, as the server lists it.
 struct CardProfile {

@@ -90,6 +90,7 @@ TEST(diagnostic_report, devices_clients_checks_and_the_newest_fifty_entries)
     speakers.exclusiveOwnerPID = 4242;
     speakers.formats = {AudioStreamFormat{AudioDirection::output, 48000, 32, 2, true}};
     auto mic = input(2, "Mic");
+    mic.card = AudioCard{"bluez_card.00_11", "headset_head_unit", {}};
     auto unnamed = device(3, "", AudioTransport::virtual_);  // no controls, no volume, no mute
     unnamed.sampleRate.reset();
     DiagnosticReportState state;
@@ -127,6 +128,7 @@ TEST(diagnostic_report, devices_clients_checks_and_the_newest_fifty_entries)
              std::string("  output format: 2 ch · 48 kHz · 32-bit float"),
              std::string("  Stereo balance: 0.25 (0 left, 0.5 center, 1 right)"),
              std::string("  input Master: volume 50%, mute false, writable volume true, mute true"),
+             std::string("  Card bluez_card.00_11 profile: headset_head_unit (call)"),
              std::string("   — Buffer: Unavailable | device-reported budget: Unavailable (not measured end-to-end) "
                          "| exclusive owner PID: Unknown"),
          })
