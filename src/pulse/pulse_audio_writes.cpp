@@ -116,10 +116,13 @@ void PulseAudioSystem::apply(const AudioSetting& setting)
 
 void PulseAudioSystem::writeDefault(bool isSink, const std::string& name)
 {
-    runCommand([&](void* w) {
-        return isSink ? pa_context_set_default_sink(m_context, name.c_str(), onSuccess, w)
-                      : pa_context_set_default_source(m_context, name.c_str(), onSuccess, w);
-    });
+    const auto write = [&] {
+        runCommand([&](void* w) {
+            return isSink ? pa_context_set_default_sink(m_context, name.c_str(), onSuccess, w)
+                          : pa_context_set_default_source(m_context, name.c_str(), onSuccess, w);
+        });
+    };
+    write();
     // WirePlumber, not pipewire-pulse, decides the default a moment after the
     // write, later still on a busy machine, and PipeWire's metadata may show
     // it later than pipewire-pulse: wait (bounded) so that the caller's
@@ -129,7 +132,14 @@ void PulseAudioSystem::writeDefault(bool isSink, const std::string& name)
         return;
     const auto start = std::chrono::steady_clock::now();
     auto lastConnect = start;
+    bool writtenAgain = false;
     while (std::chrono::steady_clock::now() - start < defaultSettleTime) {
+        // A session manager that was still settling (restoring its saved
+        // defaults) can overrule the first write; the user's choice is made once more.
+        if (!writtenAgain && std::chrono::steady_clock::now() - start > defaultSettleTime / 2) {
+            writtenAgain = true;
+            write();
+        }
         const auto server = readServer();
         if (!server)
             return;

@@ -76,9 +76,14 @@ TEST(doctor_store_wake, a_wake_announced_by_logind_records_the_time_and_logs_it)
     announce("boolean:true");
     announce("boolean:false");
     EXPECT_TRUE(processEventsUntil([&] { return store.lastWake().has_value(); }));
-    ASSERT_FALSE(store.history().entries.empty());
-    EXPECT_EQ(store.history().entries[0].title, "Computer woke from sleep");
-    EXPECT_EQ(store.history().entries.size(), 1u) << "going to sleep is no wake";
+    // The rig's devices may still be arriving (and be logged); going to sleep logs nothing.
+    int wakes = 0;
+    for (const auto& entry : store.history().entries) {
+        wakes += entry.title == "Computer woke from sleep";
+        EXPECT_TRUE(entry.title == "Computer woke from sleep" || entry.title.starts_with("Audio device "))
+            << entry.title;
+    }
+    EXPECT_EQ(wakes, 1);
     // The wake's own reading ends before the store does.
     runTask(store.refresh());
 
