@@ -40,11 +40,18 @@ protected:
     // The starting default, chosen through the backend itself: pipewire-pulse
     // can show a connection another client's new default seconds late, and
     // the backend's own writes wait until its view has caught up.
+    // On the PipeWire rig under load, WirePlumber now and then does not apply a
+    // default made of the emulated headset within the write's wait (seen twice in
+    // CI, never locally); the starting point is asked for again, up to three times.
     void chooseDefault(bool output, const std::string& uid)
     {
-        output ? audio.setDefaultOutput(uid) : audio.setDefaultInput(uid);
-        const AudioSnapshot s = audio.snapshot();
-        const AudioDevice* current = output ? s.outputDevice() : s.inputDevice();
+        const AudioDevice* current = nullptr;
+        AudioSnapshot s;
+        for (int attempt = 0; attempt < 3 && !(current && current->uid == uid); ++attempt) {
+            output ? audio.setDefaultOutput(uid) : audio.setDefaultInput(uid);
+            s = audio.snapshot();
+            current = output ? s.outputDevice() : s.inputDevice();
+        }
         ASSERT_TRUE(current && current->uid == uid);
     }
 
