@@ -6,6 +6,8 @@
 //   sonorel-audio-reset UID            restart UID's sound server (as root or as UID)
 //   sonorel-audio-reset --check-input  is anything recording? (as the user to check)
 
+#include "model/recording_kind.h"
+
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
@@ -61,13 +63,22 @@ struct Check {
     bool done = false;
     bool known = false;
     bool active = false;
+    // Sources that mirror an output: recording one records what it plays.
+    std::set<uint32_t> monitors;
 };
 
+// By the app's rule: a level meter is no recording; a microphone recording or
+// a recording of what an output plays is (the restart would cut either).
 void sourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* data)
 {
     auto* check = static_cast<Check*>(data);
     if (info) {
-        if (!info->corked)
+        const char* peaks = pa_proplist_gets(info->proplist, "resample.peaks");
+        const bool detectsPeaks = (info->resample_method && std::strcmp(info->resample_method, "peaks") == 0)
+                               || (peaks && std::strcmp(peaks, "true") == 0);
+        const auto kind =
+            sonorel::recordingKind(info->sample_spec.rate, detectsPeaks, check->monitors.count(info->source) > 0);
+        if (!info->corked && kind != sonorel::RecordingKind::levelMeter)
             check->active = true;
         return;
     }
@@ -75,12 +86,27 @@ void sourceOutput(pa_context*, const pa_source_output_info* info, int eol, void*
     check->done = true;
 }
 
+void source(pa_context* context, const pa_source_info* info, int eol, void* data)
+{
+    auto* check = static_cast<Check*>(data);
+    if (info) {
+        if (info->monitor_of_sink != PA_INVALID_INDEX)
+            check->monitors.insert(info->index);
+        return;
+    }
+    pa_operation* op = eol > 0 ? pa_context_get_source_output_info_list(context, sourceOutput, check) : nullptr;
+    if (op)
+        pa_operation_unref(op);
+    else
+        check->done = true;
+}
+
 void contextState(pa_context* context, void* data)
 {
     auto* check = static_cast<Check*>(data);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
-        if (pa_operation* op = pa_context_get_source_output_info_list(context, sourceOutput, check))
+        if (pa_operation* op = pa_context_get_source_info_list(context, source, check))
             pa_operation_unref(op);
         else
             check->done = true;

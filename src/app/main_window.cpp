@@ -239,7 +239,7 @@ void MainWindow::refreshCommands()
 {
     const bool fixing = m_store.isFixing();
     m_quickFix->setEnabled(!fixing && !m_store.quickFixBlockedByInput());
-    m_restart->setEnabled(!fixing && !m_store.snapshot().isInputActive());
+    m_restart->setEnabled(m_store.canRestartAudio());
     m_tone->setEnabled(!fixing);
     const bool copied = m_store.reportCopied();
     m_copy->setText(copied ? QStringLiteral("Copied") : QStringLiteral("Copy report"));

@@ -4,12 +4,12 @@ namespace sonorel {
 
 namespace {
 
-std::string sentence(AudioRepairError::Case errorCase)
+std::string sentence(AudioRepairError::Case errorCase, const std::string& text)
 {
     using Case = AudioRepairError::Case;
     switch (errorCase) {
     case Case::system:
-        break;
+        return text;
     case Case::recordingActive:
         return "A microphone or input device is in use. End the call or recording before changing the input or "
                "resetting audio.";
@@ -27,6 +27,12 @@ std::string sentence(AudioRepairError::Case errorCase)
     case Case::settingsChanged:
         return "Audio settings changed during or after the repair. The operation stopped to preserve newer "
                "settings.";
+    case Case::streamGone:
+        return "The app’s sound stream has ended: the app was closed or restarted. Play "
+               "something in the app and check again.";
+    case Case::outputCaptureActive:
+        return text + " is recording what your computer plays. Restarting the audio service would cut that "
+                      "recording; stop it first.";
     }
     return {};
 }
@@ -34,7 +40,7 @@ std::string sentence(AudioRepairError::Case errorCase)
 }  // namespace
 
 AudioRepairError::AudioRepairError(Case errorCase, std::string text)
-    : m_case(errorCase), m_description(errorCase == Case::system ? std::move(text) : sentence(errorCase))
+    : m_case(errorCase), m_description(sentence(errorCase, text))
 {
 }
 

@@ -18,6 +18,8 @@ public:
         cancelled,
         recoveryFailed,
         settingsChanged,
+        streamGone,
+        outputCaptureActive,
     };
 
     static AudioRepairError system(std::string text) { return AudioRepairError(Case::system, std::move(text)); }
@@ -28,9 +30,17 @@ public:
     static AudioRepairError cancelled() { return AudioRepairError(Case::cancelled); }
     static AudioRepairError recoveryFailed() { return AudioRepairError(Case::recoveryFailed); }
     static AudioRepairError settingsChanged() { return AudioRepairError(Case::settingsChanged); }
+    // An app's stream ended (the app closed or restarted, and a number it had
+    // may now be another's).
+    static AudioRepairError streamGone() { return AudioRepairError(Case::streamGone); }
+    // `apps` (their names, joined for a sentence) record what an output plays.
+    static AudioRepairError outputCaptureActive(const std::string& apps)
+    {
+        return AudioRepairError(Case::outputCaptureActive, apps);
+    }
 
     Case errorCase() const { return m_case; }
-    // For `system`, the carried text; otherwise the case's fixed sentence.
+    // For `system`, the carried text; otherwise the case's sentence.
     const std::string& description() const { return m_description; }
     const char* what() const noexcept override { return m_description.c_str(); }
 

@@ -21,16 +21,16 @@ public:
 
     // Writes exactly this setting. Returning means the server accepted the
     // write, not that a reading shows it yet: callers verify. Throws
-    // AudioRepairError (deviceGone, unsupported, system).
+    // AudioRepairError (deviceGone, streamGone, unsupported, system).
     virtual void apply(const AudioSetting& setting) = 0;
 
     // Select a device without the verification loop; errors as `apply`.
     virtual void setDefaultOutput(const std::string& uid) = 0;
     virtual void setDefaultInput(const std::string& uid) = 0;
     virtual void setNominalRate(const std::string& uid, double rate) = 0;
-    // Switches the card the device belongs to to one of its profiles; the
-    // device keeps its uid, whatever sink or source the card offers then.
-    virtual void setCardProfile(const std::string& uid, const std::string& profile) = 0;
+    // Switches a card (by its name) to one of its profiles; a Bluetooth device
+    // keeps its uid, whatever sink or source the card offers then.
+    virtual void setCardProfile(const std::string& card, const std::string& profile) = 0;
 
     // While on, `onChange` is called after the configuration changed (bursts
     // merged) and `onOverload` with the date of each playback overload, on

@@ -10,8 +10,6 @@ namespace {
 
 // Step-7 waits for the headphones to become the output again.
 constexpr int maximumReturnWaits = 10;
-// Checks of a card profile switch: one at once, then one after each of nine pauses.
-constexpr int profileChecks = 10;
 
 std::string describe(const std::exception& error)
 {
@@ -26,9 +24,10 @@ bool isDefaultOutput(const AudioSnapshot& snapshot, const std::string& uid)
     return out && out->uid == uid;
 }
 
-bool playsHighFidelity(const AudioDevice& device)
+bool playsHighFidelity(const AudioSnapshot& snapshot, const AudioDevice& device)
 {
-    return device.card && device.card->activeKind() == CardProfileKind::highFidelity && device.sampleRate
+    const AudioCard* card = snapshot.cardOf(device);
+    return card && card->activeKind() == CardProfileKind::highFidelity && device.sampleRate
         && *device.sampleRate >= 44100;
 }
 
@@ -77,12 +76,13 @@ QCoro::Task<std::string> RepairCoordinator::reselectOutput(AudioSnapshot before)
 
         // Switching away and back never changes a card's profile: a card left
         // in call mode is switched back to high fidelity first.
-        const auto highFidelity = headphones->highFidelityProfileToRestore();
+        const auto highFidelity = deselected.highFidelityProfileToRestore(*headphones);
         if (highFidelity) {
-            temporary.push_back({AudioSetting::Profile{target.uid, headphones->card->activeProfile},
-                                 AudioSetting::Profile{target.uid, *highFidelity}});
+            const AudioCard& card = *deselected.cardOf(*headphones);
+            temporary.push_back(
+                {AudioSetting::Profile{card.name, card.activeProfile}, AudioSetting::Profile{card.name, *highFidelity}});
             switchedProfile = true;
-            co_await switchCardProfile(target.uid, *highFidelity);
+            co_await switchCardProfile(card.name, *highFidelity);
         }
         apply({AudioSetting::Output{target.uid}});
         AudioSnapshot now = m_audio.snapshot();
@@ -103,7 +103,7 @@ QCoro::Task<std::string> RepairCoordinator::reselectOutput(AudioSnapshot before)
 
         co_await m_pause();
         const AudioSnapshot last = m_audio.snapshot();
-        if (!isDefaultOutput(last, target.uid) || (switchedProfile && !playsHighFidelity(*last.outputDevice())))
+        if (!isDefaultOutput(last, target.uid) || (switchedProfile && !playsHighFidelity(last, *last.outputDevice())))
             throw AudioRepairError::recoveryFailed();
     } catch (const std::exception& error) {
         const std::string problems = rollBackReselection(temporary, alternate);
@@ -124,11 +124,11 @@ QCoro::Task<std::string> RepairCoordinator::reselectOutput(AudioSnapshot before)
 
 // The write takes the headset microphone from whoever uses it, so input is
 // guarded; it is recorded for undo and waited for (bounded) like a rate change.
-QCoro::Task<> RepairCoordinator::switchCardProfile(std::string uid, std::string profile)
+QCoro::Task<> RepairCoordinator::switchCardProfile(std::string card, std::string profile)
 {
     guardInput(m_audio.snapshot());
     try {
-        m_audio.setCardProfile(uid, profile);
+        m_audio.setCardProfile(card, profile);
     } catch (const AudioRepairError& error) {
         if (error == AudioRepairError::deviceGone())
             throw;
@@ -137,7 +137,7 @@ QCoro::Task<> RepairCoordinator::switchCardProfile(std::string uid, std::string 
         qCWarning(audioLog) << "The card profile switch was refused:" << error.description().c_str();
         throw AudioRepairError::recoveryFailed();
     }
-    const AudioSetting written = AudioSetting::Profile{uid, profile};
+    const AudioSetting written = AudioSetting::Profile{card, profile};
     m_writtenSettings.push_back(written);
     for (int check = 1;; ++check) {
         const AudioSnapshot now = m_audio.snapshot();

@@ -21,11 +21,11 @@ std::vector<RepairAction> only(bool condition, RepairAction action)
 std::vector<RepairAction> noSoundPlan(const std::vector<DiagnosticCheck>& checks)
 {
     std::vector<RepairAction> plan;
-    if (std::any_of(checks.begin(), checks.end(), [](const DiagnosticCheck& c) {
-            return c.kind == CheckKind::output && c.state == CheckState::issue
-                && c.action == RepairAction::restoreOutput;
-        }))
-        plan.push_back(RepairAction::restoreOutput);
+    for (RepairAction action : {RepairAction::restoreOutput, RepairAction::turnOnOutput, RepairAction::switchOutputPort})
+        if (std::any_of(checks.begin(), checks.end(), [action](const DiagnosticCheck& c) {
+                return c.kind == CheckKind::output && c.state == CheckState::issue && c.action == action;
+            }))
+            plan.push_back(action);
     if (offers(checks, CheckKind::volume, RepairAction::unmute))
         plan.push_back(RepairAction::unmute);
     if (plan.empty())
@@ -67,6 +67,19 @@ std::vector<RepairAction> playbackPlan(const std::vector<DiagnosticCheck>& check
     return plan;
 }
 
+// One app silent while others play: its own mute, level or output in the mixer.
+std::vector<RepairAction> appOnlyPlan(const AudioSnapshot& snapshot)
+{
+    std::vector<RepairAction> plan;
+    if (!snapshot.mutedAppStreams().empty())
+        plan.push_back(RepairAction::unmuteApp);
+    if (!snapshot.silentAppStreams().empty())
+        plan.push_back(RepairAction::raiseAppVolume);
+    if (!snapshot.appStreamsElsewhere().empty())
+        plan.push_back(RepairAction::moveAppToOutput);
+    return plan;
+}
+
 }  // namespace
 
 std::vector<RepairAction> quickFixPlan(const std::vector<DiagnosticCheck>& checks, RepairIntent intent,
@@ -83,6 +96,8 @@ std::vector<RepairAction> quickFixPlan(const std::vector<DiagnosticCheck>& check
             return {RepairAction::useBuiltInMic};
         return only(canReselectOutput(snapshot), RepairAction::reselectOutput);
     case RepairIntent::microphone:
+        if (offers(checks, CheckKind::microphone, RepairAction::switchInputPort))
+            return {RepairAction::switchInputPort};
         return only(offers(checks, CheckKind::microphone, RepairAction::restoreInput), RepairAction::restoreInput);
     case RepairIntent::stereo:
         return only(offers(checks, CheckKind::stereo, RepairAction::restoreStereo), RepairAction::restoreStereo);
@@ -92,9 +107,23 @@ std::vector<RepairAction> quickFixPlan(const std::vector<DiagnosticCheck>& check
         return only(lastWorkingOutput && snapshot.connectedOutput(lastWorkingOutput->uid),
                     RepairAction::restoreLastOutput);
     case RepairIntent::appOnly:
-        break;
+        return appOnlyPlan(snapshot);
     }
     return {};
+}
+
+bool isSymptomRecovery(RepairAction action)
+{
+    switch (action) {
+    case RepairAction::reselectOutput:
+    case RepairAction::restoreLastOutput:
+    case RepairAction::unmuteApp:
+    case RepairAction::raiseAppVolume:
+    case RepairAction::moveAppToOutput:
+        return true;
+    default:
+        return false;
+    }
 }
 
 }  // namespace sonorel

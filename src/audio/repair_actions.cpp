@@ -1,5 +1,6 @@
 #include "audio/audio_repair_error.h"
 #include "audio/repair_coordinator.h"
+#include "model/text_format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -55,6 +56,30 @@ bool isDefaultInput(const AudioSnapshot& snapshot, const std::string& uid)
 {
     const AudioDevice* in = snapshot.inputDevice();
     return in && in->uid == uid;
+}
+
+// The card's output that plays: alive, with channels, not a stand-in.
+const AudioDevice* outputOfCard(const AudioSnapshot& snapshot, const std::string& card)
+{
+    for (const AudioDevice* d : snapshot.outputDevices())
+        if (d->cardName == card && !d->isPlaceholder)
+            return d;
+    return nullptr;
+}
+
+// The apps of some streams, each once, in order.
+std::vector<std::string> appsOf(const std::vector<const AppStream*>& streams)
+{
+    std::vector<std::string> apps;
+    for (const AppStream* stream : streams)
+        if (std::find(apps.begin(), apps.end(), stream->appName) == apps.end())
+            apps.push_back(stream->appName);
+    return apps;
+}
+
+std::string isOrAre(const std::vector<std::string>& apps)
+{
+    return namesText(apps) + (apps.size() == 1 ? " is" : " are");
 }
 
 }  // namespace
@@ -162,6 +187,7 @@ QCoro::Task<std::string> RepairCoordinator::restartAudio(AudioSnapshot before)
             throw AudioRepairError::recordingActive();
     } else {
         guardInput(before);
+        guardOutputCapture(before);
     }
     co_await m_restarter.restart();
 
@@ -202,7 +228,7 @@ std::optional<std::string> RepairCoordinator::recoverAfterRestart(const AudioSna
     if (const AudioDevice* oldInput = before.inputDevice()) {
         const AudioDevice* returned = now.deviceWithUID(oldInput->uid);
         if (returned && returned->isAlive && !isDefaultInput(now, oldInput->uid)) {
-            if (now.isInputActive() || !now.inputActivityKnown)
+            if (now.isInputBusy())
                 note = " Your microphone was not switched back to " + oldInput->name + " because an input is in use.";
             else
                 selectInput(oldInput->uid);
@@ -272,6 +298,98 @@ std::string RepairCoordinator::restoreLastOutput(const AudioSnapshot& before,
     apply({AudioSetting::Output{lastWorkingOutput->uid}});
     return lastWorkingOutput->name
            + " is selected using its saved device identity. Listen again to confirm recovery after sleep.";
+}
+
+void guardOutputCapture(const AudioSnapshot& snapshot)
+{
+    std::vector<std::string> apps;
+    for (const AudioClient* client : snapshot.outputCaptureClients())
+        apps.push_back(client->name);
+    if (!apps.empty())
+        throw AudioRepairError::outputCaptureActive(namesText(apps));
+}
+
+QCoro::Task<std::string> RepairCoordinator::turnOnOutput(AudioSnapshot before)
+{
+    const auto target = before.cardOutputToTurnOn();
+    if (!target)
+        throw AudioRepairError::unsupported();
+    const std::string card = target->card->name;
+    const std::string cardDescription = target->card->description;
+    const std::string previousProfile = target->card->activeProfile;
+    co_await switchCardProfile(card, target->profile->name);
+
+    // The card's new output shows a moment after its profile.
+    AudioSnapshot now = m_audio.snapshot();
+    const AudioDevice* output = outputOfCard(now, card);
+    for (int check = 1; !output && check < profileChecks; ++check) {
+        co_await m_pause();
+        now = m_audio.snapshot();
+        output = outputOfCard(now, card);
+    }
+    if (!output) {
+        // A profile that gives no output is no repair: put the card back as it was.
+        try {
+            m_audio.setCardProfile(card, previousProfile);
+        } catch (const AudioRepairError&) {
+        }
+        throw AudioRepairError::recoveryFailed();
+    }
+    const std::string uid = output->uid;
+    const std::string name = output->name;
+    if (!isDefaultOutput(now, uid))
+        selectOutput(uid);
+    if (!isDefaultOutput(m_audio.snapshot(), uid))
+        throw AudioRepairError::recoveryFailed();
+    co_return cardDescription + " is on again. Sound plays through " + name + ".";
+}
+
+std::string RepairCoordinator::switchPort(const AudioSnapshot& before, AudioDirection side)
+{
+    const AudioDevice* device = side == AudioDirection::output ? before.outputDevice() : before.inputDevice();
+    if (!device)
+        throw AudioRepairError::deviceGone();
+    const AudioPort* port = device->portToSwitchTo();
+    const AudioPort* unplugged = device->port(device->activePort);
+    if (!port || !unplugged)
+        throw AudioRepairError::unsupported();
+    apply({AudioSetting::Port{device->uid, side, port->name}});
+    return device->name + (side == AudioDirection::output ? " now plays through " : " now listens through ")
+           + port->description + " instead of " + unplugged->description + ", which is not plugged in.";
+}
+
+std::string RepairCoordinator::unmuteApps(const AudioSnapshot& before)
+{
+    const auto streams = before.mutedAppStreams();
+    std::vector<AudioSetting> settings;
+    for (const AppStream* stream : streams)
+        settings.push_back(AudioSetting::AppMute{stream->index, stream->appName, false});
+    apply(settings);
+    return isOrAre(appsOf(streams)) + " no longer muted in the mixer.";
+}
+
+std::string RepairCoordinator::raiseAppVolume(const AudioSnapshot& before)
+{
+    const auto streams = before.silentAppStreams();
+    std::vector<AudioSetting> settings;
+    for (const AppStream* stream : streams)
+        settings.push_back(AudioSetting::AppVolume{stream->index, stream->appName, 1.0f});
+    apply(settings);
+    return isOrAre(appsOf(streams)) + " back at 100% in the mixer; it was at 0%.";
+}
+
+std::string RepairCoordinator::moveAppsToOutput(const AudioSnapshot& before)
+{
+    const AudioDevice* out = before.outputDevice();
+    const auto streams = before.appStreamsElsewhere();
+    if (!out)
+        throw AudioRepairError::deviceGone();
+    std::vector<AudioSetting> settings;
+    for (const AppStream* stream : streams)
+        settings.push_back(AudioSetting::AppOutput{stream->index, stream->appName, out->uid});
+    apply(settings);
+    const auto apps = appsOf(streams);
+    return namesText(apps) + (apps.size() == 1 ? " plays" : " play") + " through " + out->name + " again.";
 }
 
 }  // namespace sonorel

@@ -22,7 +22,8 @@ bool isInputAffecting(const AudioSetting& setting)
             if constexpr (std::is_same_v<Case, AudioSetting::Input> || std::is_same_v<Case, AudioSetting::Rate>
                           || std::is_same_v<Case, AudioSetting::Profile>)
                 return true;
-            else if constexpr (std::is_same_v<Case, AudioSetting::Volume> || std::is_same_v<Case, AudioSetting::Mute>)
+            else if constexpr (std::is_same_v<Case, AudioSetting::Volume> || std::is_same_v<Case, AudioSetting::Mute>
+                               || std::is_same_v<Case, AudioSetting::Port>)
                 return s.direction == AudioDirection::input;
             else
                 return false;
@@ -84,6 +85,18 @@ QCoro::Task<std::string> RepairCoordinator::runProcedure(RepairAction action, Au
         co_return co_await reselectOutput(std::move(before));
     case RepairAction::restoreLastOutput:
         co_return restoreLastOutput(before, lastWorkingOutput);
+    case RepairAction::turnOnOutput:
+        co_return co_await turnOnOutput(std::move(before));
+    case RepairAction::switchOutputPort:
+        co_return switchPort(before, AudioDirection::output);
+    case RepairAction::switchInputPort:
+        co_return switchPort(before, AudioDirection::input);
+    case RepairAction::unmuteApp:
+        co_return unmuteApps(before);
+    case RepairAction::raiseAppVolume:
+        co_return raiseAppVolume(before);
+    case RepairAction::moveAppToOutput:
+        co_return moveAppsToOutput(before);
     }
     throw AudioRepairError::unsupported();
 }
@@ -141,6 +154,20 @@ bool isOutputChange(const AudioConfigurationChange& change)
     return std::holds_alternative<AudioSetting::Output>(change.before.value);
 }
 
+// The card, the device or the app stream a setting is about (and the device
+// it names) is still there.
+bool hasTarget(const AudioSnapshot& snapshot, const AudioSetting& setting)
+{
+    if (const auto* profile = std::get_if<AudioSetting::Profile>(&setting.value))
+        return snapshot.card(profile->card) != nullptr;
+    if (const auto stream = setting.appStream(); stream && !snapshot.appStream(stream->first, stream->second))
+        return false;
+    if (setting.uid().empty())
+        return true;
+    const AudioDevice* device = snapshot.deviceWithUID(setting.uid());
+    return device && device->isAlive;
+}
+
 }  // namespace
 
 void RepairCoordinator::undo(const std::vector<AudioConfigurationChange>& changes)
@@ -156,17 +183,19 @@ void RepairCoordinator::undo(const std::vector<AudioConfigurationChange>& change
         return reading;
     };
     const AudioSnapshot current = read();
+    // A stream of the same number but another app is never touched.
+    for (const auto& change : changes)
+        if (const auto stream = change.before.appStream(); stream && !current.appStream(stream->first, stream->second))
+            throw AudioRepairError::streamGone();
     const auto settings = current.settings();
     for (const auto& change : changes) {
         const AudioSetting* now = currentSetting(settings, change.after);
         if (!now || !now->matches(change.after))
             throw AudioRepairError::settingsChanged();
     }
-    for (const auto& change : changes) {
-        const AudioDevice* device = current.deviceWithUID(change.before.uid());
-        if (!device || !device->isAlive)
+    for (const auto& change : changes)
+        if (!hasTarget(current, change.before))
             throw AudioRepairError::deviceGone();
-    }
 
     // Default outputs first, then everything else from the last change back.
     std::vector<AudioConfigurationChange> order;

@@ -64,9 +64,18 @@ private:
     std::string alignAlerts(const AudioSnapshot& before);
     std::string restoreLastOutput(const AudioSnapshot& before, const std::optional<PreferredOutput>& lastWorkingOutput);
     QCoro::Task<std::string> reselectOutput(AudioSnapshot before);
-    QCoro::Task<> switchCardProfile(std::string uid, std::string profile);
+    QCoro::Task<> switchCardProfile(std::string card, std::string profile);
+    QCoro::Task<std::string> turnOnOutput(AudioSnapshot before);
+    std::string switchPort(const AudioSnapshot& before, AudioDirection side);
+    std::string unmuteApps(const AudioSnapshot& before);
+    std::string raiseAppVolume(const AudioSnapshot& before);
+    std::string moveAppsToOutput(const AudioSnapshot& before);
     std::string rollBackReselection(const std::vector<AudioConfigurationChange>& temporary,
                                     const AudioDevice& alternate);
+
+    // Checks of a card profile switch (and of the card's output appearing):
+    // one at once, then one after each of nine pauses.
+    static constexpr int profileChecks = 10;
 
     AudioSystem& m_audio;
     AudioRestarting& m_restarter;
@@ -77,8 +86,10 @@ private:
 
 // Refuses while input is running or its activity is unknown.
 void guardInput(const AudioSnapshot& snapshot);
+// Refuses (naming the apps) while something records what an output plays.
+void guardOutputCapture(const AudioSnapshot& snapshot);
 
-// Input, rate, card profile and input-side level changes can interrupt a recording.
+// Input, rate, card profile and input-side level and port changes can interrupt a recording.
 bool isInputAffecting(const AudioSetting& setting);
 
 }  // namespace sonorel

@@ -34,17 +34,21 @@ std::string nameOf(const AudioDevice* device, const char* missing)
     return device ? device->name : missing;
 }
 
+std::string joined(const std::vector<std::string>& parts)
+{
+    std::string text;
+    for (const auto& part : parts)
+        text += (text.empty() ? "" : ", ") + part;
+    return text;
+}
+
 // The names of a client's devices, or what its activity says when it names none.
 std::string routeText(const AudioSnapshot& snapshot, const std::vector<AudioObjectID>& ids, bool running)
 {
-    if (ids.empty())
+    const auto names = snapshot.deviceNames(ids);
+    if (names.empty())
         return running ? "Active, route unknown" : "None reported";
-    std::string text;
-    for (AudioObjectID id : ids) {
-        const AudioDevice* device = snapshot.device(id);
-        text += (text.empty() ? "" : ", ") + (device ? device->name : "Device " + std::to_string(id));
-    }
-    return text;
+    return joined(names);
 }
 
 void addHeader(Lines& lines, const DiagnosticReportState& state, const ReportDateTexts& dates)
@@ -87,10 +91,63 @@ void addRecovery(Lines& lines, const DiagnosticReportState& state, const ReportD
         "AUDIO USERS (activity does not prove causation)",
         "Process activity complete: " + yesNo(s.clientActivityKnown),
     });
-    for (const auto& client : s.clients)
-        lines.push_back(client.name + " (PID " + std::to_string(client.pid)
-                        + ") | input: " + routeText(s, client.inputDeviceIDs, client.isRunningInput)
-                        + " | output: " + routeText(s, client.outputDeviceIDs, client.isRunningOutput));
+    for (const auto& client : s.clients) {
+        std::string line = client.name + " (PID " + std::to_string(client.pid)
+                           + ") | input: " + routeText(s, client.inputDeviceIDs, client.isRunningInput)
+                           + " | output: " + routeText(s, client.outputDeviceIDs, client.isRunningOutput);
+        if (const auto captured = s.deviceNames(client.capturedOutputIDs); !captured.empty())
+            line += " | records what plays on: " + joined(captured);
+        lines.push_back(std::move(line));
+    }
+    for (const auto& stream : s.appStreams)
+        lines.push_back("  " + stream.appName + " stream " + std::to_string(stream.index) + ": plays on "
+                        + nameOf(s.device(stream.outputID), "Unavailable") + ", volume "
+                        + std::to_string(wholePercent(stream.volume)) + "%, muted " + yesNo(stream.isMuted)
+                        + (stream.isCorked ? ", paused" : ""));
+}
+
+std::string portsText(const AudioDevice& d)
+{
+    std::string text;
+    for (const auto& port : d.ports)
+        text += (text.empty() ? "" : ", ") + port.description + " ("
+                + std::string(textOf(portAvailabilityNames, port.availability))
+                + (port.name == d.activePort ? ", active" : "") + ")";
+    return text;
+}
+
+std::string profileText(const CardProfile& profile)
+{
+    return profile.name + " (" + (profile.isAvailable ? "available" : "unavailable") + ", "
+           + std::to_string(profile.sinks) + " out, " + std::to_string(profile.sources) + " in)";
+}
+
+// Every card of the server, and of the kernel with what holds it: what a
+// helper needs when no device plays.
+void addCards(Lines& lines, const AudioSnapshot& s)
+{
+    lines.insert(lines.end(), {"", "SOUND CARDS"});
+    if (s.hardwareCards.empty())
+        lines.push_back("The system lists no sound card.");
+    for (const auto& card : s.hardwareCards) {
+        std::string line = "System card " + std::to_string(card.number) + ": " + card.name;
+        if (card.playbackOwnerPID)
+            line += " | playback held by " + card.playbackOwnerName + " (PID " + std::to_string(*card.playbackOwnerPID)
+                    + ")";
+        if (card.captureOwnerPID)
+            line += " | capture held by " + card.captureOwnerName + " (PID " + std::to_string(*card.captureOwnerPID)
+                    + ")";
+        lines.push_back(std::move(line));
+    }
+    for (const auto& card : s.cards) {
+        lines.push_back(card.description + " (" + card.name + ") | bus " + (card.bus.empty() ? "unknown" : card.bus)
+                        + " | profile: " + (card.activeProfile.empty() ? "Unavailable" : card.activeProfile) + " ("
+                        + std::string(cardProfileKindText(card.activeKind())) + ")");
+        std::string profiles;
+        for (const auto& profile : card.profiles)
+            profiles += (profiles.empty() ? "" : ", ") + profileText(profile);
+        lines.push_back("  profiles: " + (profiles.empty() ? std::string("none listed") : profiles));
+    }
 }
 
 std::string controlLine(AudioDirection direction, const AudioChannelState& control)
@@ -126,10 +183,14 @@ void addDevices(Lines& lines, const AudioSnapshot& s)
         lines.push_back("  Stereo balance: " + (d.balance ? formatted("%.2f", double(*d.balance)) : "Unavailable")
                         + " (0 left, 0.5 center, 1 right)");
         // A headset left in call mode shows here, even when its rate is all that looks odd.
-        if (d.card)
-            lines.push_back("  Card " + d.card->name + " profile: "
-                            + (d.card->activeProfile.empty() ? std::string("Unavailable") : d.card->activeProfile) + " ("
-                            + std::string(cardProfileKindText(d.card->activeKind())) + ")");
+        if (const AudioCard* card = s.cardOf(d))
+            lines.push_back("  Card " + card->name + " profile: "
+                            + (card->activeProfile.empty() ? std::string("Unavailable") : card->activeProfile) + " ("
+                            + std::string(cardProfileKindText(card->activeKind())) + ")");
+        if (!d.ports.empty())
+            lines.push_back("  Ports: " + portsText(d));
+        if (d.isPlaceholder)
+            lines.push_back("  The audio service's stand-in output: it plays to nothing.");
     }
 }
 
@@ -166,6 +227,7 @@ std::string diagnosticReport(const DiagnosticReportState& state, const ReportDat
     addHeader(lines, state, dates);
     addRecovery(lines, state, dates);
     addDevices(lines, state.snapshot);
+    addCards(lines, state.snapshot);
     addComparison(lines, state.isolation);
     addActivity(lines, state.history, dates);
     lines.insert(lines.end(), {"", "This report describes settings and reported overloads. Doctor does not save audio "

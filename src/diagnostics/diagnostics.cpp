@@ -60,18 +60,96 @@ std::optional<RepairAction> offer(bool condition, RepairAction action)
 
 }  // namespace
 
+namespace {
+
+// The first kernel card whose playback (or capture) another process holds.
+const HardwareCard* heldHardware(const AudioSnapshot& snapshot, AudioDirection side)
+{
+    for (const auto& card : snapshot.hardwareCards)
+        if (side == AudioDirection::output ? card.playbackOwnerPID.has_value() : card.captureOwnerPID.has_value())
+            return &card;
+    return nullptr;
+}
+
+std::string holderText(const std::string& owner, ProcessID pid)
+{
+    return owner + " (process " + std::to_string(pid) + ")";
+}
+
+// Why no real output plays, and what to do: `lead` says what the user hears;
+// `otherwise` is the whole detail when no cause is known.
+DiagnosticCheck noOutputCheck(const AudioSnapshot& snapshot, const std::string& lead, std::string otherwise)
+{
+    if (const auto turnOn = snapshot.cardOutputToTurnOn())
+        return row(CheckKind::output, CheckState::issue,
+                   lead + " " + turnOn->card->description
+                       + (turnOn->card->activeProfile == "off" ? " is turned off." : " has no output that can play now.")
+                       + " Turn its output on.",
+                   RepairAction::turnOnOutput);
+    if (const HardwareCard* held = heldHardware(snapshot, AudioDirection::output))
+        return row(CheckKind::output, CheckState::issue,
+                   lead + " " + held->name + " is held by " + holderText(held->playbackOwnerName, *held->playbackOwnerPID)
+                       + ", which uses it directly. Close that app, then check again.");
+    if (snapshot.hardwareCards.empty())
+        return row(CheckKind::output, CheckState::issue,
+                   lead + " The system sees no sound card, so its driver or firmware may be missing. The diagnostic "
+                          "report lists what the system found.");
+    return row(CheckKind::output, CheckState::issue, std::move(otherwise));
+}
+
+// The output that Restore output would choose: the preferred one when it is
+// connected, otherwise the fallback; null when it would fail.
+const AudioDevice* restoreTarget(const AudioSnapshot& snapshot, const std::optional<PreferredOutput>& preferred)
+{
+    return preferred ? snapshot.connectedOutput(preferred->uid) : snapshot.fallbackOutput();
+}
+
+// The active connector of the output is unplugged: another connector of it,
+// another output, or another profile of its card plays instead.
+DiagnosticCheck unpluggedOutputCheck(const AudioSnapshot& snapshot, const AudioDevice& out,
+                                     const std::optional<PreferredOutput>& preferred)
+{
+    const std::string lead =
+        out.name + " plays to " + out.port(out.activePort)->description + ", which is not plugged in.";
+    if (const AudioPort* other = out.portToSwitchTo())
+        return row(CheckKind::output, CheckState::issue, lead + " Switch to " + other->description + ".",
+                   RepairAction::switchOutputPort);
+    const AudioDevice* target = restoreTarget(snapshot, preferred);
+    if (target && target->uid != out.uid && !target->isActivePortUnavailable())
+        return row(CheckKind::output, CheckState::issue, lead + " Switch to " + target->name + ".",
+                   RepairAction::restoreOutput);
+    if (const auto turnOn = snapshot.cardOutputToTurnOn())
+        return row(CheckKind::output, CheckState::issue,
+                   lead + " Switch " + turnOn->card->description + " to " + turnOn->profile->description + ".",
+                   RepairAction::turnOnOutput);
+    return row(CheckKind::output, CheckState::issue,
+               lead + " Plug it in, or connect other headphones or speakers.");
+}
+
+}  // namespace
+
 DiagnosticCheck outputCheck(const AudioSnapshot& snapshot, const std::optional<PreferredOutput>& preferred)
 {
     const auto* out = snapshot.outputDevice();
     const bool usable = out && out->isAlive && out->outputChannels > 0;
-    if (!usable) {
-        const auto* fallback = snapshot.fallbackOutput();
-        if (!fallback)
+    if (usable && out->isPlaceholder) {
+        if (const auto* fallback = snapshot.fallbackOutput())
             return row(CheckKind::output, CheckState::issue,
-                       "No output is connected. Connect headphones, a display, or speakers.");
-        return row(CheckKind::output, CheckState::issue,
-                   "No working output is selected. Switch to " + fallback->name + ".", RepairAction::restoreOutput);
+                       "Sound plays to " + out->name + ", which plays to nothing. Switch to " + fallback->name + ".",
+                       RepairAction::restoreOutput);
+        const std::string lead =
+            "No working sound device is available, so sound plays to " + out->name + ", which plays to nothing.";
+        return noOutputCheck(snapshot, lead, lead + " Connect headphones, a display, or speakers.");
     }
+    if (!usable) {
+        if (const auto* fallback = snapshot.fallbackOutput())
+            return row(CheckKind::output, CheckState::issue,
+                       "No working output is selected. Switch to " + fallback->name + ".", RepairAction::restoreOutput);
+        return noOutputCheck(snapshot, "No working sound device is available.",
+                             "No output is connected. Connect headphones, a display, or speakers.");
+    }
+    if (out->isActivePortUnavailable())
+        return unpluggedOutputCheck(snapshot, *out, preferred);
     if (preferred && preferred->uid != out->uid) {
         if (snapshot.connectedOutput(preferred->uid))
             return row(CheckKind::output, CheckState::note,
@@ -125,7 +203,7 @@ DiagnosticCheck bluetoothCheck(const AudioSnapshot& snapshot)
     // A headset shows up as separate input and output devices sharing its name
     // (and, where the server says so, its card).
     auto isHeadsetPart = [out](const AudioDevice& d) {
-        const bool sameCard = d.card && out->card && d.card->name == out->card->name;
+        const bool sameCard = d.cardName && d.cardName == out->cardName;
         return d.transport == AudioTransport::bluetooth && (d.uid == out->uid || d.name == out->name || sameCard);
     };
     std::set<AudioObjectID> headsetIDs;
@@ -146,20 +224,35 @@ DiagnosticCheck bluetoothCheck(const AudioSnapshot& snapshot)
     // A card in a call profile may report no rate below 44.1 kHz (PipeWire's
     // graph can run it at a forced rate): the rate is shown only when it tells.
     const bool lowRate = out->sampleRate && *out->sampleRate < 44100;
-    const std::string callMode =
+    const std::string callModeText =
         "The headset is in low-bandwidth call mode" + (lowRate ? " (" + kilohertzText(*out->sampleRate) + ")" : "") + ".";
 
-    if (!microphoneEngaged && out->isInCallMode())
+    // No switch restores what the system cannot play: a headset whose
+    // high-fidelity mode is missing, or listed but not available now.
+    const AudioCard* card = snapshot.cardOf(*out);
+    const bool callMode = snapshot.isInCallMode(*out);
+    if (callMode && card && !card->listsProfileOf(CardProfileKind::highFidelity))
         return row(CheckKind::bluetooth, CheckState::issue,
-                   callMode + " Switching it back to high-fidelity playback restores listening quality.",
-                   offer(out->highFidelityProfileToRestore() && canReselectOutput(snapshot),
+                   callModeText + " The system offers this headset no high-fidelity mode: its Bluetooth audio support "
+                                  "lacks it."
+                       + usersSuffix);
+    if (callMode && card && !card->bestHighFidelityProfile())
+        return row(CheckKind::bluetooth, CheckState::issue,
+                   callModeText + " High-fidelity playback is not available right now. Reconnect the headset in "
+                                  "Bluetooth settings."
+                       + usersSuffix,
+                   RepairAction::openBluetooth);
+    if (!microphoneEngaged && callMode)
+        return row(CheckKind::bluetooth, CheckState::issue,
+                   callModeText + " Switching it back to high-fidelity playback restores listening quality.",
+                   offer(snapshot.highFidelityProfileToRestore(*out) && canReselectOutput(snapshot),
                          RepairAction::reselectOutput));
     if (!microphoneEngaged)
         return row(CheckKind::bluetooth, CheckState::passed,
                    "Bluetooth output is connected. The headset microphone is not selected.");
-    if (out->isInCallMode())
+    if (callMode)
         return row(CheckKind::bluetooth, CheckState::issue,
-                   callMode + " Using the built-in microphone can restore listening quality." + usersSuffix,
+                   callModeText + " Using the built-in microphone can restore listening quality." + usersSuffix,
                    offer(snapshot.builtInMicrophone() != nullptr, RepairAction::useBuiltInMic));
     return row(CheckKind::bluetooth, CheckState::note,
                "The headset microphone is selected or in use. If music sounds muffled, choose the built-in "
@@ -208,12 +301,34 @@ DiagnosticCheck playbackCheck(const AudioSnapshot& snapshot)
                "No recent overload was reported. Listening remains the final check." + bufferNote);
 }
 
-DiagnosticCheck microphoneCheck(const AudioSnapshot& snapshot)
+namespace {
+
+// A Bluetooth headset plays, but its card has no call profile: the system
+// offers no microphone of it, whatever the user looks for.
+std::string headsetMicrophoneNote(const AudioSnapshot& snapshot)
+{
+    const AudioDevice* out = snapshot.outputDevice();
+    const AudioCard* card = out ? snapshot.cardOf(*out) : nullptr;
+    if (!out || out->transport != AudioTransport::bluetooth || !card || card->listsProfileOf(CardProfileKind::call))
+        return {};
+    return " The system offers no microphone of " + out->name + ": use the built-in microphone.";
+}
+
+DiagnosticCheck microphoneRow(const AudioSnapshot& snapshot)
 {
     const auto* in = snapshot.inputDevice();
     if (!in || !in->isAlive)
         return row(CheckKind::microphone, CheckState::unknown,
                    "No working microphone is selected. Choose an input in Devices.");
+    if (in->isActivePortUnavailable()) {
+        const std::string lead =
+            in->name + " listens to " + in->port(in->activePort)->description + ", which is not plugged in.";
+        if (const AudioPort* other = in->portToSwitchTo())
+            return row(CheckKind::microphone, CheckState::issue, lead + " Switch to " + other->description + ".",
+                       RepairAction::switchInputPort);
+        return row(CheckKind::microphone, CheckState::issue,
+                   lead + " Plug it in, or choose another microphone in Devices.");
+    }
     std::vector<AudioChannelState> silent;
     std::copy_if(in->inputControls.begin(), in->inputControls.end(), std::back_inserter(silent),
                  [](const AudioChannelState& c) { return isSilent(c); });
@@ -231,6 +346,15 @@ DiagnosticCheck microphoneCheck(const AudioSnapshot& snapshot)
                    + " has muted or zero-level input controls. Restore them explicitly, then test your voice. App "
                      "permissions are checked separately in Privacy settings.",
                offer(allRestorable(silent), RepairAction::restoreInput));
+}
+
+}  // namespace
+
+DiagnosticCheck microphoneCheck(const AudioSnapshot& snapshot)
+{
+    DiagnosticCheck check = microphoneRow(snapshot);
+    check.detail += headsetMicrophoneNote(snapshot);
+    return check;
 }
 
 DiagnosticCheck stereoCheck(const AudioSnapshot& snapshot)
@@ -292,25 +416,57 @@ DiagnosticCheck alertsCheck(const AudioSnapshot& snapshot)
                offer(out && snapshot.canSetSystemOutput, RepairAction::alignAlerts));
 }
 
+namespace {
+
+std::string ownerName(const AudioSnapshot& snapshot, ProcessID pid)
+{
+    auto client = std::find_if(snapshot.clients.begin(), snapshot.clients.end(),
+                               [pid](const AudioClient& c) { return c.pid == pid; });
+    return client != snapshot.clients.end() ? client->name : "Process " + std::to_string(pid);
+}
+
+// Who holds the microphone hardware directly (a radio or voice program that
+// opened it): then no other app hears anything from it.
+std::optional<std::string> heldInputText(const AudioSnapshot& snapshot)
+{
+    const auto* in = snapshot.inputDevice();
+    if (in && in->exclusiveOwnerPID && *in->exclusiveOwnerPID > 0)
+        return ownerName(snapshot, *in->exclusiveOwnerPID) + " holds " + in->name
+               + " directly, so other apps hear nothing from it.";
+    // Without a working input, the server may have no device for held hardware at all.
+    const HardwareCard* held = in && in->isAlive ? nullptr : heldHardware(snapshot, AudioDirection::input);
+    if (held)
+        return holderText(held->captureOwnerName, *held->captureOwnerPID) + " holds the microphone of " + held->name
+               + " directly, so other apps hear nothing from it.";
+    return std::nullopt;
+}
+
+}  // namespace
+
 DiagnosticCheck deviceAccessCheck(const AudioSnapshot& snapshot)
 {
     const auto* out = snapshot.outputDevice();
-    if (!out || !out->exclusiveOwnerPID)
+    std::optional<std::string> outputText;
+    CheckState outputState = CheckState::unknown;
+    if (out && out->exclusiveOwnerPID && *out->exclusiveOwnerPID < 0) {
+        outputState = CheckState::passed;
+        outputText = "No exclusive owner was reported for " + out->name
+                     + ". An app can still use its own route or mute settings.";
+    } else if (out && out->exclusiveOwnerPID) {
+        outputState = CheckState::note;
+        outputText = ownerName(snapshot, *out->exclusiveOwnerPID) + " owns exclusive access to " + out->name
+                     + ". This may be intentional for recording or high-resolution playback. Release exclusive mode "
+                       "in that app before testing another app.";
+    }
+    if (const auto held = heldInputText(snapshot))
+        return row(CheckKind::deviceAccess, CheckState::issue,
+                   *held + " Close that app or release the device in it, then check again."
+                       + (outputState == CheckState::note ? " " + *outputText : ""));
+    if (!outputText)
         return row(CheckKind::deviceAccess, CheckState::unknown,
                    "The driver does not report exclusive-access ownership. Audio users are listed in Troubleshoot "
                    "when available.");
-    const ProcessID pid = *out->exclusiveOwnerPID;
-    if (pid < 0)
-        return row(CheckKind::deviceAccess, CheckState::passed,
-                   "No exclusive owner was reported for " + out->name
-                       + ". An app can still use its own route or mute settings.");
-    auto client = std::find_if(snapshot.clients.begin(), snapshot.clients.end(),
-                               [pid](const AudioClient& c) { return c.pid == pid; });
-    const std::string owner = client != snapshot.clients.end() ? client->name : "Process " + std::to_string(pid);
-    return row(CheckKind::deviceAccess, CheckState::note,
-               owner + " owns exclusive access to " + out->name
-                   + ". This may be intentional for recording or high-resolution playback. Release exclusive mode in "
-                     "that app before testing another app.");
+    return row(CheckKind::deviceAccess, outputState, *outputText);
 }
 
 std::vector<DiagnosticCheck> checks(const AudioSnapshot& snapshot, const std::optional<PreferredOutput>& preferredOutput)

@@ -1,5 +1,7 @@
 #include "model/audio_card.h"
 
+#include <algorithm>
+
 namespace sonorel {
 
 namespace {
@@ -7,6 +9,17 @@ namespace {
 bool startsWithEither(std::string_view name, std::string_view pulseAudio, std::string_view pipeWire)
 {
     return name.starts_with(pulseAudio) || name.starts_with(pipeWire);
+}
+
+// The first of the highest priority among the profiles that `qualifies` accepts.
+template <typename Predicate>
+const CardProfile* bestProfile(const std::vector<CardProfile>& profiles, Predicate qualifies)
+{
+    const CardProfile* best = nullptr;
+    for (const auto& profile : profiles)
+        if (qualifies(profile) && (!best || profile.priority > best->priority))
+            best = &profile;
+    return best;
 }
 
 }  // namespace
@@ -23,16 +36,6 @@ CardProfileKind cardProfileKind(std::string_view name)
     return CardProfileKind::other;
 }
 
-const CardProfile* AudioCard::bestHighFidelityProfile() const
-{
-    const CardProfile* best = nullptr;
-    for (const auto& profile : profiles)
-        if (profile.isAvailable && cardProfileKind(profile.name) == CardProfileKind::highFidelity
-            && (!best || profile.priority > best->priority))
-            best = &profile;
-    return best;
-}
-
 std::string_view cardProfileKindText(CardProfileKind kind)
 {
     switch (kind) {
@@ -46,6 +49,39 @@ std::string_view cardProfileKindText(CardProfileKind kind)
         break;
     }
     return "other";
+}
+
+const CardProfile* AudioCard::profile(std::string_view profileName) const
+{
+    auto found = std::find_if(profiles.begin(), profiles.end(),
+                              [&](const CardProfile& p) { return p.name == profileName; });
+    return found == profiles.end() ? nullptr : &*found;
+}
+
+const CardProfile* AudioCard::bestHighFidelityProfile() const
+{
+    return bestProfile(profiles, [](const CardProfile& p) {
+        return p.isAvailable && cardProfileKind(p.name) == CardProfileKind::highFidelity;
+    });
+}
+
+bool AudioCard::listsProfileOf(CardProfileKind kind) const
+{
+    return std::any_of(profiles.begin(), profiles.end(),
+                       [kind](const CardProfile& p) { return cardProfileKind(p.name) == kind; });
+}
+
+const CardProfile* AudioCard::bestOutputProfile() const
+{
+    return bestProfile(profiles, [this](const CardProfile& p) {
+        return p.isAvailable && p.sinks > 0 && p.name != activeProfile;
+    });
+}
+
+bool AudioCard::playsOutput() const
+{
+    const CardProfile* active = profile(activeProfile);
+    return active && active->isAvailable && active->sinks > 0;
 }
 
 }  // namespace sonorel

@@ -20,21 +20,33 @@ bool AudioDevice::isPhysical() const
     return transport != AudioTransport::virtual_ && transport != AudioTransport::aggregate;
 }
 
-bool AudioDevice::isInCallMode() const
+const AudioPort* AudioDevice::port(const std::optional<std::string>& portName) const
 {
-    if (transport != AudioTransport::bluetooth)
-        return false;
-    if (card)
-        return card->activeKind() == CardProfileKind::call;
-    return sampleRate && *sampleRate < 44100;
+    if (!portName)
+        return nullptr;
+    auto found = std::find_if(ports.begin(), ports.end(), [&](const AudioPort& p) { return p.name == *portName; });
+    return found == ports.end() ? nullptr : &*found;
 }
 
-std::optional<std::string> AudioDevice::highFidelityProfileToRestore() const
+bool AudioDevice::isActivePortUnavailable() const
 {
-    if (transport != AudioTransport::bluetooth || !card || card->activeKind() != CardProfileKind::call)
-        return std::nullopt;
-    const CardProfile* best = card->bestHighFidelityProfile();
-    return best ? std::optional(best->name) : std::nullopt;
+    const AudioPort* active = port(activePort);
+    return active && active->availability == PortAvailability::unavailable;
+}
+
+const AudioPort* AudioDevice::portToSwitchTo() const
+{
+    if (!isActivePortUnavailable())
+        return nullptr;
+    const AudioPort* best = nullptr;
+    // Plugged in beats cannot tell (speakers have no jack to sense), then priority.
+    auto rank = [](const AudioPort& p) {
+        return std::pair(p.availability == PortAvailability::available, p.priority);
+    };
+    for (const auto& candidate : ports)
+        if (candidate.availability != PortAvailability::unavailable && (!best || rank(candidate) > rank(*best)))
+            best = &candidate;
+    return best;
 }
 
 std::optional<double> AudioDevice::standardRate() const
@@ -153,6 +165,15 @@ const AudioDevice* AudioSnapshot::deviceWithUID(const std::string& uid) const
     return nullptr;
 }
 
+std::vector<std::string> AudioSnapshot::deviceNames(const std::vector<AudioObjectID>& ids) const
+{
+    std::vector<std::string> names;
+    for (AudioObjectID id : ids)
+        if (const AudioDevice* d = device(id))
+            names.push_back(d->name);
+    return names;
+}
+
 const AudioDevice* AudioSnapshot::reselectionAlternate() const
 {
     const AudioDevice* target = outputDevice();
@@ -181,11 +202,13 @@ const AudioDevice* AudioSnapshot::builtInMicrophone() const
 
 const AudioDevice* AudioSnapshot::fallbackOutput() const
 {
+    // An output whose connector is unplugged plays nowhere.
+    auto canPlay = [](const AudioDevice& d) { return isOutput(d) && !d.isActivePortUnavailable(); };
     for (const auto& d : devices)
-        if (isOutput(d) && d.transport == AudioTransport::builtIn)
+        if (canPlay(d) && d.transport == AudioTransport::builtIn)
             return &d;
     for (const auto& d : devices)
-        if (isOutput(d) && d.isPhysical())
+        if (canPlay(d) && d.isPhysical())
             return &d;
     return nullptr;
 }
@@ -200,6 +223,97 @@ int AudioSnapshot::recentOverloadCount() const
 {
     return int(std::count_if(overloadDates.begin(), overloadDates.end(),
                              [this](Date date) { return isRecent(date, capturedAt); }));
+}
+
+std::vector<const AudioClient*> AudioSnapshot::outputCaptureClients() const
+{
+    std::vector<const AudioClient*> capturing;
+    for (const auto& client : clients)
+        if (!client.capturedOutputIDs.empty())
+            capturing.push_back(&client);
+    return capturing;
+}
+
+const AudioCard* AudioSnapshot::card(const std::optional<std::string>& name) const
+{
+    if (!name)
+        return nullptr;
+    auto found = std::find_if(cards.begin(), cards.end(), [&](const AudioCard& c) { return c.name == *name; });
+    return found == cards.end() ? nullptr : &*found;
+}
+
+bool AudioSnapshot::isInCallMode(const AudioDevice& device) const
+{
+    if (device.transport != AudioTransport::bluetooth)
+        return false;
+    if (const AudioCard* c = cardOf(device))
+        return c->activeKind() == CardProfileKind::call;
+    return device.sampleRate && *device.sampleRate < 44100;
+}
+
+std::optional<std::string> AudioSnapshot::highFidelityProfileToRestore(const AudioDevice& device) const
+{
+    const AudioCard* c = cardOf(device);
+    if (device.transport != AudioTransport::bluetooth || !c || c->activeKind() != CardProfileKind::call)
+        return std::nullopt;
+    const CardProfile* best = c->bestHighFidelityProfile();
+    return best ? std::optional(best->name) : std::nullopt;
+}
+
+bool AudioSnapshot::hasNoRealOutput() const
+{
+    const AudioDevice* out = outputDevice();
+    return !out || !isOutput(*out) || out->isPlaceholder;
+}
+
+std::optional<AudioSnapshot::CardSwitch> AudioSnapshot::cardOutputToTurnOn() const
+{
+    for (const auto& c : cards) {
+        const bool hasOutput = std::any_of(devices.begin(), devices.end(), [&](const AudioDevice& d) {
+            return isOutput(d) && d.cardName == c.name;
+        });
+        if (c.playsOutput() && hasOutput)
+            continue;
+        if (const CardProfile* profile = c.bestOutputProfile())
+            return CardSwitch{&c, profile};
+    }
+    return std::nullopt;
+}
+
+const AppStream* AudioSnapshot::appStream(uint32_t index, const std::string& appName) const
+{
+    auto found = std::find_if(appStreams.begin(), appStreams.end(),
+                              [&](const AppStream& s) { return s.index == index && s.appName == appName; });
+    return found == appStreams.end() ? nullptr : &*found;
+}
+
+std::vector<const AppStream*> AudioSnapshot::mutedAppStreams() const
+{
+    std::vector<const AppStream*> streams;
+    for (const auto& stream : appStreams)
+        if (stream.isMuted)
+            streams.push_back(&stream);
+    return streams;
+}
+
+std::vector<const AppStream*> AudioSnapshot::silentAppStreams() const
+{
+    std::vector<const AppStream*> streams;
+    for (const auto& stream : appStreams)
+        if (stream.volume <= silenceThreshold && stream.canSetVolume)
+            streams.push_back(&stream);
+    return streams;
+}
+
+std::vector<const AppStream*> AudioSnapshot::appStreamsElsewhere() const
+{
+    std::vector<const AppStream*> streams;
+    if (hasNoRealOutput())
+        return streams;
+    for (const auto& stream : appStreams)
+        if (stream.outputID != outputID)
+            streams.push_back(&stream);
+    return streams;
 }
 
 bool AudioSnapshot::isInputActive() const
@@ -243,8 +357,17 @@ std::vector<AudioSetting> AudioSnapshot::settings() const
             result.push_back(AudioSetting::Balance{d.uid, *d.balance});
         if (d.sampleRate)
             result.push_back(AudioSetting::Rate{d.uid, *d.sampleRate});
-        if (d.card)
-            result.push_back(AudioSetting::Profile{d.uid, d.card->activeProfile});
+        if (d.activePort)
+            result.push_back(AudioSetting::Port{
+                d.uid, d.outputChannels > 0 ? AudioDirection::output : AudioDirection::input, *d.activePort});
+    }
+    for (const auto& c : cards)
+        result.push_back(AudioSetting::Profile{c.name, c.activeProfile});
+    for (const auto& stream : appStreams) {
+        result.push_back(AudioSetting::AppVolume{stream.index, stream.appName, stream.volume});
+        result.push_back(AudioSetting::AppMute{stream.index, stream.appName, stream.isMuted});
+        if (const AudioDevice* out = device(stream.outputID))
+            result.push_back(AudioSetting::AppOutput{stream.index, stream.appName, out->uid});
     }
     return result;
 }

@@ -71,7 +71,48 @@ struct AudioClient {
     std::vector<AudioObjectID> outputDeviceIDs;
     bool isRunningInput = false;
     bool isRunningOutput = false;
+    // Outputs whose sound it records (a screen recorder, a stream of what you
+    // hear): not microphone input, but a service restart would cut it.
+    std::vector<AudioObjectID> capturedOutputIDs;
     bool operator==(const AudioClient&) const = default;
+};
+
+// One playing stream of an app as a mixer shows it: the app's own volume,
+// mute and output, which the app keeps whatever its output device does.
+struct AppStream {
+    // The server's number for the stream, valid while it lives; with the
+    // app's name it tells a stream from a later one that reuses the number.
+    uint32_t index = 0;
+    std::string appName;
+    std::optional<std::string> bundleID;
+    ProcessID pid = 0;
+    std::optional<AudioObjectID> outputID;
+    float volume = 1;
+    bool isMuted = false;
+    bool canSetVolume = true;
+    // Paused by the app; it keeps its settings for when it plays again.
+    bool isCorked = false;
+    bool operator==(const AppStream&) const = default;
+};
+
+enum class PortAvailability { unknown, available, unavailable };
+
+inline constexpr EnumTexts<PortAvailability, 3> portAvailabilityNames{{
+    {PortAvailability::unknown, "unknown"},
+    {PortAvailability::available, "available"},
+    {PortAvailability::unavailable, "unavailable"},
+}};
+
+// A connector of a device (speakers, a headphone jack, a display's audio):
+// "unavailable" is the server's word for unplugged.
+struct AudioPort {
+    std::string name;
+    std::string description;
+    PortAvailability availability = PortAvailability::unknown;
+    // As the server types it: "speaker", "headphones", "hdmi", "mic", …; empty when it does not say.
+    std::string type;
+    uint32_t priority = 0;
+    bool operator==(const AudioPort&) const = default;
 };
 
 struct AudioDevice {
@@ -102,16 +143,22 @@ struct AudioDevice {
     std::optional<uint32_t> safetyOffsetFrames;
     std::optional<ProcessID> exclusiveOwnerPID;
     std::vector<AudioStreamFormat> formats;
-    std::optional<AudioCard> card;
+    // The name of the card it belongs to (see AudioSnapshot::cards).
+    std::optional<std::string> cardName;
+    std::vector<AudioPort> ports;
+    std::optional<std::string> activePort;
+    // The server's stand-in when it has no real output ("Dummy Output"):
+    // sound sent there plays nowhere.
+    bool isPlaceholder = false;
 
     // Neither virtual nor aggregate.
     bool isPhysical() const;
-    // A Bluetooth device whose card is in a call profile or, with no card
-    // known, that runs below 44.1 kHz: muffled mono, microphone in use or not.
-    bool isInCallMode() const;
-    // The profile that takes a Bluetooth device's card out of call mode: its
-    // best available high-fidelity one; absent when not in a call profile.
-    std::optional<std::string> highFidelityProfileToRestore() const;
+    const AudioPort* port(const std::optional<std::string>& portName) const;
+    // The active port is reported unplugged.
+    bool isActivePortUnavailable() const;
+    // With the active port unplugged: another port that is plugged in (or
+    // cannot tell), the plugged-in and highest priority first; null otherwise.
+    const AudioPort* portToSwitchTo() const;
     // 48 kHz when accepted, else 44.1 kHz when accepted.
     std::optional<double> standardRate() const;
     std::optional<float> inputVolume() const;
@@ -139,6 +186,11 @@ struct AudioSnapshot {
     std::vector<AudioClient> clients;
     bool clientActivityKnown = false;
     std::vector<Date> overloadDates;
+    // Every card of the server, also those that offer no device now.
+    std::vector<AudioCard> cards;
+    std::vector<AppStream> appStreams;
+    // The kernel's sound cards; empty when it has none.
+    std::vector<HardwareCard> hardwareCards;
 
     const AudioDevice* device(std::optional<AudioObjectID> id) const;
     const AudioDevice* outputDevice() const { return device(outputID); }
@@ -150,6 +202,9 @@ struct AudioSnapshot {
     const AudioDevice* connectedOutput(const std::string& uid) const;
     // The first device with this uid, alive or not.
     const AudioDevice* deviceWithUID(const std::string& uid) const;
+    // The names of the devices with these ids, in order; an id no device of
+    // the reading has (one that went away meanwhile) is left out.
+    std::vector<std::string> deviceNames(const std::vector<AudioObjectID>& ids) const;
     // The built-in speakers a Bluetooth output can briefly be switched to
     // while muted: the first other built-in output, provided it has a mute
     // control and every one it has is writable. Null when the output is not
@@ -158,7 +213,38 @@ struct AudioSnapshot {
     const AudioDevice* builtInMicrophone() const;
     const AudioDevice* fallbackOutput() const;
     int recentOverloadCount() const;
+    // A microphone (or other input) is being recorded; level meters and
+    // recordings of what an output plays do not count.
     bool isInputActive() const;
+    // Active, or not known: a repair that interrupts sound could cut into a call.
+    bool isInputBusy() const { return isInputActive() || !inputActivityKnown; }
+    // The apps recording what an output plays, which an audio service restart would cut.
+    std::vector<const AudioClient*> outputCaptureClients() const;
+
+    const AudioCard* card(const std::optional<std::string>& name) const;
+    const AudioCard* cardOf(const AudioDevice& device) const { return card(device.cardName); }
+    // A Bluetooth device whose card is in a call profile or, with no card
+    // known, that runs below 44.1 kHz: muffled mono, microphone in use or not.
+    bool isInCallMode(const AudioDevice& device) const;
+    // The profile that takes a Bluetooth device's card out of call mode: its
+    // best available high-fidelity one; absent when not in a call profile.
+    std::optional<std::string> highFidelityProfileToRestore(const AudioDevice& device) const;
+    // The default output is missing, dead, or the server's placeholder.
+    bool hasNoRealOutput() const;
+    // A card whose output is off or cannot play (no available output in its
+    // profile, or its output device failed to appear) while another profile
+    // with an output is available: the card and that profile.
+    struct CardSwitch {
+        const AudioCard* card = nullptr;
+        const CardProfile* profile = nullptr;
+    };
+    std::optional<CardSwitch> cardOutputToTurnOn() const;
+    const AppStream* appStream(uint32_t index, const std::string& appName) const;
+    // App streams that a mixer muted, that play at zero, or that play to
+    // another real output than the default one: what silences one app.
+    std::vector<const AppStream*> mutedAppStreams() const;
+    std::vector<const AppStream*> silentAppStreams() const;
+    std::vector<const AppStream*> appStreamsElsewhere() const;
 
     // The configuration this reading represents, in a fixed order.
     std::vector<AudioSetting> settings() const;

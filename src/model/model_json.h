@@ -33,7 +33,8 @@ AudioSnapshot decodeSnapshot(std::string_view json);
 
 // A list of {"before": setting, "after": setting}; a setting is an object
 // {"kind", "uid"} plus "direction", "element" and "value" as its kind needs:
-// {"kind": "volume", "uid": "…", "direction": "output", "element": 0, "value": 0.25}.
+// {"kind": "volume", "uid": "…", "direction": "output", "element": 0, "value": 0.25};
+// a card profile names its "card", an app's setting its "stream" and "app".
 // Decoding also takes an object whose "changes" member is that list.
 std::string encodeChanges(const std::vector<AudioConfigurationChange>& changes);
 std::vector<AudioConfigurationChange> decodeChanges(std::string_view json);

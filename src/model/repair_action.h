@@ -18,10 +18,16 @@ enum class RepairAction {
     alignAlerts,
     reselectOutput,
     restoreLastOutput,
+    turnOnOutput,
+    switchOutputPort,
+    switchInputPort,
+    unmuteApp,
+    raiseAppVolume,
+    moveAppToOutput,
 };
 
 // Stored by case name.
-inline constexpr EnumTexts<RepairAction, 11> repairActionNames{{
+inline constexpr EnumTexts<RepairAction, 17> repairActionNames{{
     {RepairAction::restoreOutput, "restoreOutput"},
     {RepairAction::unmute, "unmute"},
     {RepairAction::useBuiltInMic, "useBuiltInMic"},
@@ -33,9 +39,15 @@ inline constexpr EnumTexts<RepairAction, 11> repairActionNames{{
     {RepairAction::alignAlerts, "alignAlerts"},
     {RepairAction::reselectOutput, "reselectOutput"},
     {RepairAction::restoreLastOutput, "restoreLastOutput"},
+    {RepairAction::turnOnOutput, "turnOnOutput"},
+    {RepairAction::switchOutputPort, "switchOutputPort"},
+    {RepairAction::switchInputPort, "switchInputPort"},
+    {RepairAction::unmuteApp, "unmuteApp"},
+    {RepairAction::raiseAppVolume, "raiseAppVolume"},
+    {RepairAction::moveAppToOutput, "moveAppToOutput"},
 }};
 
-inline constexpr EnumTexts<RepairAction, 11> repairActionTitles{{
+inline constexpr EnumTexts<RepairAction, 17> repairActionTitles{{
     {RepairAction::restoreOutput, "Restore output"},
     {RepairAction::unmute, "Restore sound"},
     {RepairAction::useBuiltInMic, "Use built-in microphone"},
@@ -47,6 +59,12 @@ inline constexpr EnumTexts<RepairAction, 11> repairActionTitles{{
     {RepairAction::alignAlerts, "Use listening output for alerts"},
     {RepairAction::reselectOutput, "Reselect headphones"},
     {RepairAction::restoreLastOutput, "Restore working output"},
+    {RepairAction::turnOnOutput, "Turn output on"},
+    {RepairAction::switchOutputPort, "Switch output port"},
+    {RepairAction::switchInputPort, "Switch microphone port"},
+    {RepairAction::unmuteApp, "Unmute app"},
+    {RepairAction::raiseAppVolume, "Raise app volume"},
+    {RepairAction::moveAppToOutput, "Move app to your output"},
 }};
 
 constexpr std::string_view caseName(RepairAction action)

@@ -1,5 +1,6 @@
 #include "model/model_json.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace sonorel {
@@ -66,6 +67,8 @@ OrderedJson profileJson(const CardProfile& profile)
     object["description"] = profile.description;
     object["isAvailable"] = profile.isAvailable;
     object["priority"] = profile.priority;
+    object["sinks"] = profile.sinks;
+    object["sources"] = profile.sources;
     return object;
 }
 
@@ -73,8 +76,50 @@ OrderedJson cardJson(const AudioCard& card)
 {
     OrderedJson object;
     object["name"] = card.name;
+    object["description"] = card.description;
+    object["bus"] = card.bus;
     object["activeProfile"] = card.activeProfile;
     object["profiles"] = listJson(card.profiles, profileJson);
+    return object;
+}
+
+OrderedJson portJson(const AudioPort& port)
+{
+    OrderedJson object;
+    object["name"] = port.name;
+    object["description"] = port.description;
+    object["availability"] = textOf(portAvailabilityNames, port.availability);
+    object["type"] = port.type;
+    object["priority"] = port.priority;
+    return object;
+}
+
+OrderedJson appStreamJson(const AppStream& stream)
+{
+    OrderedJson object;
+    object["index"] = stream.index;
+    object["appName"] = stream.appName;
+    putOptional(object, "bundleID", stream.bundleID);
+    object["pid"] = stream.pid;
+    putOptional(object, "outputID", stream.outputID);
+    object["volume"] = jsonNumber(stream.volume);
+    object["isMuted"] = stream.isMuted;
+    object["canSetVolume"] = stream.canSetVolume;
+    object["isCorked"] = stream.isCorked;
+    return object;
+}
+
+OrderedJson hardwareCardJson(const HardwareCard& card)
+{
+    OrderedJson object;
+    object["number"] = card.number;
+    object["name"] = card.name;
+    putOptional(object, "playbackOwnerPID", card.playbackOwnerPID);
+    if (card.playbackOwnerPID)
+        object["playbackOwnerName"] = card.playbackOwnerName;
+    putOptional(object, "captureOwnerPID", card.captureOwnerPID);
+    if (card.captureOwnerPID)
+        object["captureOwnerName"] = card.captureOwnerName;
     return object;
 }
 
@@ -109,8 +154,10 @@ OrderedJson deviceJson(const AudioDevice& d)
     putOptional(object, "safetyOffsetFrames", d.safetyOffsetFrames);
     putOptional(object, "exclusiveOwnerPID", d.exclusiveOwnerPID);
     object["formats"] = listJson(d.formats, formatJson);
-    if (d.card)
-        object["card"] = cardJson(*d.card);
+    putOptional(object, "card", d.cardName);
+    object["ports"] = listJson(d.ports, portJson);
+    putOptional(object, "activePort", d.activePort);
+    object["isPlaceholder"] = d.isPlaceholder;
     return object;
 }
 
@@ -125,6 +172,7 @@ OrderedJson clientJson(const AudioClient& c)
     object["outputDeviceIDs"] = c.outputDeviceIDs;
     object["isRunningInput"] = c.isRunningInput;
     object["isRunningOutput"] = c.isRunningOutput;
+    object["capturedOutputIDs"] = c.capturedOutputIDs;
     return object;
 }
 
@@ -262,6 +310,8 @@ CardProfile profile(const Json& value, const std::string& path)
     // A profile the server lists can be chosen unless it says otherwise.
     p.isAvailable = optionalFlag(value, "isAvailable", path).value_or(true);
     p.priority = numberOr<uint32_t>(value, "priority", path);
+    p.sinks = numberOr<uint32_t>(value, "sinks", path);
+    p.sources = numberOr<uint32_t>(value, "sources", path);
     return p;
 }
 
@@ -270,8 +320,58 @@ AudioCard card(const Json& value, const std::string& path)
     requireObject(value, path);
     AudioCard c;
     c.name = textOr(value, "name", path);
+    c.description = textOr(value, "description", path);
+    c.bus = textOr(value, "bus", path);
     c.activeProfile = text(required(value, "activeProfile", path), join(path, "activeProfile"));
     c.profiles = listOr<CardProfile>(value, "profiles", path, profile);
+    return c;
+}
+
+AudioPort port(const Json& value, const std::string& path)
+{
+    requireObject(value, path);
+    AudioPort p;
+    p.name = text(required(value, "name", path), join(path, "name"));
+    p.description = textOr(value, "description", path);
+    if (const Json* availability = member(value, "availability")) {
+        const auto availabilityPath = join(path, "availability");
+        auto parsed = fromText(portAvailabilityNames, text(*availability, availabilityPath));
+        if (!parsed)
+            fail(availabilityPath, "expected one of \"unknown\", \"available\", \"unavailable\"");
+        p.availability = *parsed;
+    }
+    p.type = textOr(value, "type", path);
+    p.priority = numberOr<uint32_t>(value, "priority", path);
+    return p;
+}
+
+AppStream appStream(const Json& value, const std::string& path)
+{
+    requireObject(value, path);
+    AppStream s;
+    s.index = numberOr<uint32_t>(value, "index", path);
+    s.appName = textOr(value, "appName", path);
+    if (const Json* bundleID = member(value, "bundleID"))
+        s.bundleID = text(*bundleID, join(path, "bundleID"));
+    s.pid = numberOr<ProcessID>(value, "pid", path);
+    s.outputID = optionalNumber<AudioObjectID>(value, "outputID", path);
+    s.volume = optionalLevel(value, "volume", path).value_or(1);
+    s.isMuted = flag(value, "isMuted", path);
+    s.canSetVolume = optionalFlag(value, "canSetVolume", path).value_or(true);
+    s.isCorked = flag(value, "isCorked", path);
+    return s;
+}
+
+HardwareCard hardwareCard(const Json& value, const std::string& path)
+{
+    requireObject(value, path);
+    HardwareCard c;
+    c.number = numberOr<int>(value, "number", path);
+    c.name = textOr(value, "name", path);
+    c.playbackOwnerPID = optionalNumber<int32_t>(value, "playbackOwnerPID", path);
+    c.playbackOwnerName = textOr(value, "playbackOwnerName", path);
+    c.captureOwnerPID = optionalNumber<int32_t>(value, "captureOwnerPID", path);
+    c.captureOwnerName = textOr(value, "captureOwnerName", path);
     return c;
 }
 
@@ -289,7 +389,9 @@ AudioTransport transport(const Json& object, const std::string& path)
     return *parsed;
 }
 
-AudioDevice device(const Json& value, const std::string& path)
+// A device names its card; a file of an earlier version holds the card itself,
+// which joins the reading's cards.
+AudioDevice device(const Json& value, const std::string& path, std::vector<AudioCard>& cards)
 {
     requireObject(value, path);
     AudioDevice d;
@@ -323,8 +425,20 @@ AudioDevice device(const Json& value, const std::string& path)
     d.safetyOffsetFrames = optionalNumber<uint32_t>(value, "safetyOffsetFrames", path);
     d.exclusiveOwnerPID = optionalNumber<ProcessID>(value, "exclusiveOwnerPID", path);
     d.formats = listOr<AudioStreamFormat>(value, "formats", path, format);
-    if (const Json* cardValue = member(value, "card"))
-        d.card = card(*cardValue, join(path, "card"));
+    if (const Json* cardValue = member(value, "card")) {
+        if (cardValue->is_object()) {
+            AudioCard embedded = card(*cardValue, join(path, "card"));
+            d.cardName = embedded.name;
+            if (std::none_of(cards.begin(), cards.end(), [&](const AudioCard& c) { return c.name == embedded.name; }))
+                cards.push_back(std::move(embedded));
+        } else {
+            d.cardName = text(*cardValue, join(path, "card"));
+        }
+    }
+    d.ports = listOr<AudioPort>(value, "ports", path, port);
+    if (const Json* activePort = member(value, "activePort"))
+        d.activePort = text(*activePort, join(path, "activePort"));
+    d.isPlaceholder = flag(value, "isPlaceholder", path);
     return d;
 }
 
@@ -341,6 +455,7 @@ AudioClient client(const Json& value, const std::string& path)
     c.outputDeviceIDs = numbers<AudioObjectID>(value, "outputDeviceIDs", path);
     c.isRunningInput = flag(value, "isRunningInput", path);
     c.isRunningOutput = flag(value, "isRunningOutput", path);
+    c.capturedOutputIDs = numbers<AudioObjectID>(value, "capturedOutputIDs", path);
     return c;
 }
 
@@ -363,6 +478,9 @@ std::string encodeSnapshot(const AudioSnapshot& s)
     object["clients"] = listJson(s.clients, clientJson);
     object["clientActivityKnown"] = s.clientActivityKnown;
     object["overloadDates"] = listJson(s.overloadDates, isoDateText);
+    object["cards"] = listJson(s.cards, cardJson);
+    object["appStreams"] = listJson(s.appStreams, appStreamJson);
+    object["hardwareCards"] = listJson(s.hardwareCards, hardwareCardJson);
     return object.dump(2);
 }
 
@@ -374,7 +492,10 @@ AudioSnapshot decodeSnapshot(std::string_view json)
     // Field paths below are relative to the document, as a user reads the file.
     const std::string top;
     AudioSnapshot s;
-    s.devices = listOr<AudioDevice>(document, "devices", top, device);
+    s.cards = listOr<AudioCard>(document, "cards", top, card);
+    s.devices = listOr<AudioDevice>(document, "devices", top, [&s](const Json& value, const std::string& at) {
+        return device(value, at, s.cards);
+    });
     s.outputID = optionalNumber<AudioObjectID>(document, "outputID", top);
     s.inputID = optionalNumber<AudioObjectID>(document, "inputID", top);
     s.capturedAt = date(required(document, "capturedAt", top), "capturedAt");
@@ -388,6 +509,8 @@ AudioSnapshot decodeSnapshot(std::string_view json)
     s.clients = listOr<AudioClient>(document, "clients", top, client);
     s.clientActivityKnown = flag(document, "clientActivityKnown", top);
     s.overloadDates = listOr<Date>(document, "overloadDates", top, date);
+    s.appStreams = listOr<AppStream>(document, "appStreams", top, appStream);
+    s.hardwareCards = listOr<HardwareCard>(document, "hardwareCards", top, hardwareCard);
     return s;
 }
 

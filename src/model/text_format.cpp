@@ -55,4 +55,15 @@ int wholePercent(float level)
     return level >= 1 ? 100 : int(std::lround(double(level) * 100));
 }
 
+std::string namesText(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == names.size() ? " and " : ", ";
+        text += names[i];
+    }
+    return text;
+}
+
 }  // namespace sonorel

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sonorel {
 
@@ -21,5 +22,7 @@ std::string lowercased(std::string_view text);
 // A level from 0 to 1 as the whole percent a Linux mixer shows (the nearest;
 // PulseAudio's 80 % step is 0.79998). Never outside 0 to 100.
 int wholePercent(float level);
+// Names for a sentence: "A", "A and B", "A, B and C".
+std::string namesText(const std::vector<std::string>& names);
 
 }  // namespace sonorel

@@ -59,6 +59,7 @@ struct PulseAudioSystem::Reading {
     ServerRecord server;
     std::vector<DeviceRecord> devices;
     std::vector<StreamRecord> streams;
+    MonitorMap monitors;
     std::map<uint32_t, CardRecord> cards;
     std::optional<AlertEntry> alertEntry;
     bool streamRestoreRead = false;
@@ -271,6 +272,7 @@ std::optional<PulseAudioSystem::Reading> PulseAudioSystem::read()
     const MainloopLock lock(m_mainloop);
     reading.devices = m_cache->devices();
     reading.streams = m_cache->streams();
+    reading.monitors = m_cache->monitoredSinks();
     reading.cards = m_cache->cards;
     reading.alertEntry = m_cache->alertEntry;
     reading.streamRestoreRead = m_cache->streamRestoreRead;
@@ -291,6 +293,7 @@ AudioSnapshot PulseAudioSystem::snapshot()
     if (!reading) {
         m_devices.clear();
         m_cards.clear();
+        m_appStreams.clear();
         m_graphClock.reset();
         return unreadable(unavailableText);
     }
@@ -304,7 +307,8 @@ AudioSnapshot PulseAudioSystem::snapshot()
     AudioSnapshot snapshot;
     std::set<uint32_t> runningSources;
     for (const auto& stream : reading->streams) {
-        if (!stream.isRecording || stream.corked || isOwnStream(stream, reading->ownClientIndex))
+        if (!stream.isRecording || stream.corked || isOwnStream(stream, reading->ownClientIndex)
+            || recordingKindOf(stream, reading->monitors) != RecordingKind::input)
             continue;
         runningSources.insert(stream.deviceIndex);
         snapshot.inputIOActive = true;
@@ -333,12 +337,20 @@ AudioSnapshot PulseAudioSystem::snapshot()
         snapshot.devices.push_back(std::move(device));
     }
 
+    for (const auto& [index, card] : reading->cards)
+        snapshot.cards.push_back(toAudioCard(card));
+    snapshot.hardwareCards = hardwareCards(m_options.asoundRoot, m_options.procRoot);
     m_cards = std::move(reading->cards);
+    m_appStreams.clear();
+    for (const auto& stream : reading->streams)
+        if (!stream.isRecording && !isOwnStream(stream, reading->ownClientIndex))
+            m_appStreams[stream.index] = stream;
     m_alertEntry = reading->alertEntry;
     // pipewire-pulse accepts a new alert device but never routes by it.
     snapshot.canSetSystemOutput = reading->streamRestoreRead && !m_isPipeWire;
 
-    snapshot.clients = clientsOf(reading->streams, reading->ownClientIndex);
+    snapshot.clients = clientsOf(reading->streams, reading->ownClientIndex, reading->monitors);
+    snapshot.appStreams = appStreamsOf(reading->streams, reading->ownClientIndex);
     snapshot.clientActivityKnown = true;
     snapshot.inputActivityKnown = true;
     if (m_graphClock)

@@ -55,7 +55,7 @@ public:
     void setDefaultOutput(const std::string& uid) override;
     void setDefaultInput(const std::string& uid) override;
     void setNominalRate(const std::string& uid, double rate) override;
-    void setCardProfile(const std::string& uid, const std::string& profile) override;
+    void setCardProfile(const std::string& card, const std::string& profile) override;
     void stopMonitoring() override;
     void forgetOverloads() override;
     // The account the server runs as, as of the last reading; absent before one.
@@ -85,6 +85,10 @@ private:
     std::optional<Reading> read();
     AudioSnapshot unreadable(const std::string& message) const;
     const pulse::DeviceRecord& liveDevice(const std::string& uid);
+    // Another app's playing stream by its number and app, on a fresh reading.
+    const pulse::StreamRecord& liveStream(uint32_t stream, const std::string& app);
+    void writeDevice(const AudioSetting& setting);
+    void writeAppStream(const AudioSetting& setting);
     void runCommand(const std::function<pa_operation*(void*)>& start);
     void writeVolumes(const pulse::DeviceRecord& device, const std::optional<std::vector<uint32_t>>& volumes);
     void writeAlertDevice(const std::string& sinkName);
@@ -97,7 +101,7 @@ private:
     // The uid of a device by its server name, as of the last reading (a
     // Bluetooth device's uid is its card's, not its sink's).
     std::string uidOf(bool isSink, const std::string& name) const;
-    void writeProfile(const std::string& uid, const pulse::DeviceRecord& device, const std::string& profile);
+    void writeProfile(const std::string& card, const std::string& profile);
     PipeWireBridge& pipeWire();
     // On PipeWire: reads the graph clock and puts the metadata's default nodes
     // into `server` where they name one of `devices`.
@@ -120,6 +124,8 @@ private:
     // By uid, as of the last reading.
     std::map<std::string, pulse::DeviceRecord> m_devices;
     std::map<uint32_t, pulse::CardRecord> m_cards;
+    // Other apps' playing streams by index, as of the last reading.
+    std::map<uint32_t, pulse::StreamRecord> m_appStreams;
     std::optional<std::string> m_serverUser;
     std::optional<pulse::AlertEntry> m_alertEntry;
     // Created on the first reading that finds PipeWire.

@@ -54,61 +54,142 @@ void PulseAudioSystem::runCommand(const std::function<pa_operation*(void*)>& sta
         throw commandRefusal(waiter.error);
 }
 
+const StreamRecord& PulseAudioSystem::liveStream(uint32_t stream, const std::string& app)
+{
+    const AudioSnapshot current = snapshot();
+    if (current.readError)
+        throw AudioRepairError::system(*current.readError);
+    // Our own streams are never in the reading, so never written to.
+    auto found = m_appStreams.find(stream);
+    if (!current.appStream(stream, app) || found == m_appStreams.end())
+        throw AudioRepairError::streamGone();
+    return found->second;
+}
+
 void PulseAudioSystem::apply(const AudioSetting& setting)
 {
     std::visit(
-        [this](const auto& s) {
+        [this, &setting](const auto& s) {
             using Case = std::decay_t<decltype(s)>;
-            if constexpr (std::is_same_v<Case, AudioSetting::Volume> || std::is_same_v<Case, AudioSetting::Balance>) {
+            if constexpr (std::is_same_v<Case, AudioSetting::Volume> || std::is_same_v<Case, AudioSetting::Balance>
+                          || std::is_same_v<Case, AudioSetting::AppVolume>) {
                 // Out of range is refused before the device is looked up.
                 if (!std::isfinite(s.value) || s.value < 0 || s.value > 1)
                     throw AudioRepairError::unsupported();
             }
-            const DeviceRecord& device = liveDevice(s.uid);
-            const std::string name = device.name;
-            // PulseAudio sends the change event of a software volume some time
-            // after the write's answer: our next reading asks for the object anyway.
-            const auto refetch = qScopeGuard([this, isSink = device.isSink, index = device.index] {
-                const MainloopLock lock(m_mainloop);
-                m_cache->written(isSink, index, std::is_same_v<Case, AudioSetting::Alerts>);
-            });
+            if constexpr (std::is_same_v<Case, AudioSetting::Profile>)
+                writeProfile(s.card, s.value);
+            else if constexpr (std::is_same_v<Case, AudioSetting::AppVolume>
+                               || std::is_same_v<Case, AudioSetting::AppMute>
+                               || std::is_same_v<Case, AudioSetting::AppOutput>)
+                writeAppStream(setting);
+            else
+                writeDevice(setting);
+        },
+        setting.value);
+}
+
+void PulseAudioSystem::writeDevice(const AudioSetting& setting)
+{
+    const DeviceRecord& device = liveDevice(setting.uid());
+    const std::string name = device.name;
+    const bool isSink = device.isSink;
+    // PulseAudio sends the change event of a software volume some time
+    // after the write's answer: our next reading asks for the object anyway.
+    const auto refetch = qScopeGuard([this, isSink, index = device.index,
+                                      alerts = std::holds_alternative<AudioSetting::Alerts>(setting.value)] {
+        const MainloopLock lock(m_mainloop);
+        m_cache->written(isSink, index, alerts);
+    });
+    std::visit(
+        [&](const auto& s) {
+            using Case = std::decay_t<decltype(s)>;
             if constexpr (std::is_same_v<Case, AudioSetting::Output>) {
-                if (!device.isSink)
+                if (!isSink)
                     throw AudioRepairError::unsupported();
                 writeDefault(true, name);
             } else if constexpr (std::is_same_v<Case, AudioSetting::Input>) {
-                if (device.isSink)
+                if (isSink)
                     throw AudioRepairError::unsupported();
                 writeDefault(false, name);
             } else if constexpr (std::is_same_v<Case, AudioSetting::Alerts>) {
-                if (!device.isSink || m_isPipeWire)
+                if (!isSink || m_isPipeWire)
                     throw AudioRepairError::unsupported();
                 writeAlertDevice(name);
             } else if constexpr (std::is_same_v<Case, AudioSetting::Volume>) {
-                if (device.isSink != (s.direction == AudioDirection::output))
+                if (isSink != (s.direction == AudioDirection::output))
                     throw AudioRepairError::unsupported();
                 writeVolumes(device, volumesAfterSetting(device.volumes, s.element, s.value));
             } else if constexpr (std::is_same_v<Case, AudioSetting::Balance>) {
-                if (!device.isSink)
+                if (!isSink)
                     throw AudioRepairError::unsupported();
                 writeVolumes(device, volumesWithBalance(device.channelPositions, device.volumes, s.value));
             } else if constexpr (std::is_same_v<Case, AudioSetting::Mute>) {
                 // Mute exists on the main element only.
-                if (s.element != 0 || device.isSink != (s.direction == AudioDirection::output))
+                if (s.element != 0 || isSink != (s.direction == AudioDirection::output))
                     throw AudioRepairError::unsupported();
                 const int mute = s.value ? 1 : 0;
-                const bool isSink = device.isSink;
                 runCommand([&](void* w) {
                     return isSink ? pa_context_set_sink_mute_by_name(m_context, name.c_str(), mute, onSuccess, w)
                                   : pa_context_set_source_mute_by_name(m_context, name.c_str(), mute, onSuccess, w);
                 });
-            } else if constexpr (std::is_same_v<Case, AudioSetting::Profile>) {
-                writeProfile(s.uid, device, s.value);
-            } else {
+            } else if constexpr (std::is_same_v<Case, AudioSetting::Port>) {
+                if (isSink != (s.direction == AudioDirection::output)
+                    || std::none_of(device.ports.begin(), device.ports.end(),
+                                 [&](const PortRecord& p) { return p.name == s.value; }))
+                    throw AudioRepairError::unsupported();
+                runCommand([&](void* w) {
+                    return isSink ? pa_context_set_sink_port_by_name(m_context, name.c_str(), s.value.c_str(),
+                                                                     onSuccess, w)
+                                  : pa_context_set_source_port_by_name(m_context, name.c_str(), s.value.c_str(),
+                                                                       onSuccess, w);
+                });
+            } else if constexpr (std::is_same_v<Case, AudioSetting::Rate>) {
                 // The pulse server fixes a device's rate for its clients; PipeWire's graph clock can be forced.
                 if (!m_isPipeWire)
                     throw AudioRepairError::unsupported();
                 writeRate(device.rate, s.value);
+            } else {
+                throw AudioRepairError::unsupported();
+            }
+        },
+        setting.value);
+}
+
+void PulseAudioSystem::writeAppStream(const AudioSetting& setting)
+{
+    const auto [index, app] = *setting.appStream();
+    const StreamRecord& stream = liveStream(index, app);
+    const auto refetch = qScopeGuard([this, index = index] {
+        const MainloopLock lock(m_mainloop);
+        m_cache->streamWritten(index);
+    });
+    std::visit(
+        [&](const auto& s) {
+            using Case = std::decay_t<decltype(s)>;
+            if constexpr (std::is_same_v<Case, AudioSetting::AppVolume>) {
+                const auto volumes = volumesAfterSetting(stream.volumes, 0, s.value);
+                if (!stream.volumeWritable || !volumes)
+                    throw AudioRepairError::unsupported();
+                pa_cvolume cv;
+                pa_cvolume_init(&cv);
+                cv.channels = uint8_t(volumes->size());
+                std::copy(volumes->begin(), volumes->end(), cv.values);
+                runCommand([&](void* w) { return pa_context_set_sink_input_volume(m_context, index, &cv, onSuccess, w); });
+            } else if constexpr (std::is_same_v<Case, AudioSetting::AppMute>) {
+                runCommand([&](void* w) {
+                    return pa_context_set_sink_input_mute(m_context, index, s.value ? 1 : 0, onSuccess, w);
+                });
+            } else if constexpr (std::is_same_v<Case, AudioSetting::AppOutput>) {
+                auto target = m_devices.find(s.uid);
+                if (target == m_devices.end())
+                    throw AudioRepairError::deviceGone();
+                if (!target->second.isSink)
+                    throw AudioRepairError::unsupported();
+                const uint32_t sink = target->second.index;
+                runCommand([&](void* w) {
+                    return pa_context_move_sink_input_by_index(m_context, index, sink, onSuccess, w);
+                });
             }
         },
         setting.value);
@@ -215,45 +296,74 @@ void PulseAudioSystem::writeRate(uint32_t unforcedRate, double rate)
         throw rejected(-result);
 }
 
-void PulseAudioSystem::writeProfile(const std::string& uid, const DeviceRecord& device, const std::string& profile)
+namespace {
+
+// How many of a reading's devices, in one direction, belong to a card.
+size_t devicesOf(const AudioSnapshot& snapshot, const std::string& card, bool outputs)
 {
-    const auto card = m_cards.find(device.card);
-    if (card == m_cards.end()
-        || std::none_of(card->second.profiles.begin(), card->second.profiles.end(),
-                        [&](const CardProfileRecord& p) { return p.name == profile; }))
+    return size_t(std::count_if(snapshot.devices.begin(), snapshot.devices.end(), [&](const AudioDevice& d) {
+        return d.cardName == card && (outputs ? d.outputChannels > 0 : d.inputChannels > 0);
+    }));
+}
+
+bool isCardsDevice(const AudioDevice* device, const std::string& card)
+{
+    return device && device->cardName == card;
+}
+
+}  // namespace
+
+void PulseAudioSystem::writeProfile(const std::string& cardName, const std::string& profile)
+{
+    const AudioSnapshot before = snapshot();
+    if (before.readError)
+        throw AudioRepairError::system(*before.readError);
+    const auto card = std::find_if(m_cards.begin(), m_cards.end(),
+                                   [&](const auto& entry) { return entry.second.name == cardName; });
+    if (card == m_cards.end())
+        throw AudioRepairError::deviceGone();
+    const auto& profiles = card->second.profiles;
+    const auto target = std::find_if(profiles.begin(), profiles.end(),
+                                     [&](const CardProfileRecord& p) { return p.name == profile; });
+    if (target == profiles.end())
         throw AudioRepairError::unsupported();
-    const std::string cardName = card->second.name;
     const uint32_t cardIndex = card->first;
-    const bool isSink = device.isSink;
-    const bool wasDefault = defaultName(isSink) == device.name;
+    const uint32_t sinks = target->sinks, sources = target->sources;
+    const bool hadOutput = isCardsDevice(before.outputDevice(), cardName);
+    const bool hadInput = isCardsDevice(before.inputDevice(), cardName);
     runCommand([&](void* w) {
-        return pa_context_set_card_profile_by_name(m_context, cardName.c_str(), profile.c_str(), onSuccess, w);
+        return pa_context_set_card_profile_by_index(m_context, cardIndex, profile.c_str(), onSuccess, w);
     });
     {
         const MainloopLock lock(m_mainloop);
         m_cache->cardWritten(cardIndex);
     }
-    // PipeWire's bluez device makes its new nodes a moment after the answer:
-    // wait (bounded) so that the caller's read-back sees the outcome. The
-    // readings replace `device`.
+    // The server (PipeWire's bluez and ALSA devices all the more) makes the
+    // profile's sinks and sources a moment after the answer: wait (bounded) so
+    // that the caller's read-back sees the outcome.
+    AudioSnapshot now;
     const auto start = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() - start < defaultSettleTime) {
-        const AudioSnapshot now = snapshot();
+        now = snapshot();
         if (now.readError)
             return;
-        const AudioDevice* switched = now.deviceWithUID(uid);
-        if (switched && switched->card && switched->card->activeProfile == profile)
+        const AudioCard* switched = now.card(cardName);
+        if (switched && switched->activeProfile == profile && devicesOf(now, cardName, true) == sinks
+            && devicesOf(now, cardName, false) == sources)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     // The card's old sink or source is gone; a server that chose another
-    // default meanwhile must not take the user's choice of this device away.
-    const auto now = m_devices.find(uid);
-    if (!wasDefault || now == m_devices.end())
-        return;
-    const std::string name = now->second.name;
-    if (defaultName(isSink) != name)
-        writeDefault(isSink, name);
+    // default meanwhile must not take the user's choice of this card away.
+    for (const bool isSink : {true, false}) {
+        if (!(isSink ? hadOutput : hadInput) || isCardsDevice(isSink ? now.outputDevice() : now.inputDevice(), cardName))
+            continue;
+        for (const auto& d : now.devices)
+            if (d.cardName == cardName && (isSink ? d.outputChannels : d.inputChannels) > 0) {
+                writeDefault(isSink, m_devices.at(d.uid).name);
+                break;
+            }
+    }
 }
 
 std::string PulseAudioSystem::rateChangeNote() const
@@ -276,9 +386,9 @@ void PulseAudioSystem::setNominalRate(const std::string& uid, double rate)
     apply(AudioSetting::Rate{uid, rate});
 }
 
-void PulseAudioSystem::setCardProfile(const std::string& uid, const std::string& profile)
+void PulseAudioSystem::setCardProfile(const std::string& card, const std::string& profile)
 {
-    apply(AudioSetting::Profile{uid, profile});
+    apply(AudioSetting::Profile{card, profile});
 }
 
 }  // namespace sonorel

@@ -118,8 +118,17 @@ DeviceRecord copyDevice(const Info& info, bool isSink)
     d.configuredLatencyUsec = info.configured_latency;
     if (info.active_port && info.active_port->name)
         d.activePort = info.active_port->name;
+    for (uint32_t i = 0; info.ports && i < info.n_ports; ++i) {
+        const auto* port = info.ports[i];
+        if (!port || !port->name)
+            continue;
+        d.ports.push_back({port->name, port->description ? port->description : "", port->priority,
+                           PortAvailable(port->available), int(port->type)});
+    }
     d.driver = info.driver ? info.driver : "";
     d.card = info.card;
+    if constexpr (std::is_same_v<Info, pa_source_info>)
+        d.monitorOf = info.monitor_of_sink;
     return d;
 }
 
@@ -135,8 +144,9 @@ inline CardRecord copyCard(const pa_card_info& info)
         if (!profile || !profile->name)
             continue;
         c.profiles.push_back({profile->name, profile->description ? profile->description : "", profile->priority,
-                              profile->available != 0});
+                              profile->available != 0, profile->n_sinks, profile->n_sources});
     }
+    c.properties = copyProperties(info.proplist);
     return c;
 }
 
@@ -150,6 +160,12 @@ StreamRecord copyStream(const Info& info, bool isRecording, uint32_t deviceIndex
     s.deviceIndex = deviceIndex;
     s.corked = info.corked != 0;
     s.properties = copyProperties(info.proplist);
+    s.rate = info.sample_spec.rate;
+    s.resampleMethod = info.resample_method ? info.resample_method : "";
+    if (info.has_volume)
+        s.volumes.assign(info.volume.values, info.volume.values + info.volume.channels);
+    s.muted = info.mute != 0;
+    s.volumeWritable = info.has_volume && info.volume_writable;
     return s;
 }
 

@@ -79,6 +79,14 @@ uint32_t frames(uint64_t usec, uint32_t rate)
     return uint32_t(usec * rate / 1000000);
 }
 
+std::string trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 std::optional<int> number(const std::string& text)
 {
     int value = 0;
@@ -220,15 +228,49 @@ std::optional<std::vector<uint32_t>> volumesWithBalance(const std::vector<int>& 
     return volumesOf(cv);
 }
 
-namespace {
-
 AudioCard toAudioCard(const CardRecord& record)
 {
-    AudioCard card{validUtf8(record.name), validUtf8(record.activeProfile), {}};
+    AudioCard card;
+    card.name = validUtf8(record.name);
+    const std::string description = property(record.properties, PA_PROP_DEVICE_DESCRIPTION);
+    card.description = validUtf8(description.empty() ? record.name : description);
+    card.bus = validUtf8(property(record.properties, PA_PROP_DEVICE_BUS));
+    card.activeProfile = validUtf8(record.activeProfile);
     for (const auto& profile : record.profiles)
-        card.profiles.push_back(
-            {validUtf8(profile.name), validUtf8(profile.description), profile.available, profile.priority});
+        card.profiles.push_back({validUtf8(profile.name), validUtf8(profile.description), profile.available,
+                                 profile.priority, profile.sinks, profile.sources});
     return card;
+}
+
+bool isPlaceholder(const DeviceRecord& device)
+{
+    const std::string deviceClass = property(device.properties, PA_PROP_DEVICE_CLASS);
+    return device.isSink && device.name == "auto_null" && (deviceClass.empty() || deviceClass == "abstract");
+}
+
+std::string portTypeName(int type)
+{
+    static constexpr std::string_view names[] = {
+        "",     "aux",    "speaker",  "headphones", "line",     "mic",  "headset", "handset",
+        "earpiece", "spdif", "hdmi", "tv",   "radio", "video", "usb", "bluetooth",
+        "portable", "handsfree", "car", "hifi", "phone", "network", "analog",
+    };
+    return type >= 0 && size_t(type) < std::size(names) ? std::string(names[type]) : std::string{};
+}
+
+namespace {
+
+PortAvailability availabilityOf(PortAvailable available)
+{
+    switch (available) {
+    case PortAvailable::yes:
+        return PortAvailability::available;
+    case PortAvailable::no:
+        return PortAvailability::unavailable;
+    case PortAvailable::unknown:
+        break;
+    }
+    return PortAvailability::unknown;
 }
 
 }  // namespace
@@ -240,11 +282,17 @@ AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput, const C
     d.uid = validUtf8(record.name);
     d.name = validUtf8(record.description.empty() ? record.name : record.description);
     d.transport = transportOf(record);
+    d.isPlaceholder = isPlaceholder(record);
     if (card) {
-        d.card = toAudioCard(*card);
+        d.cardName = validUtf8(card->name);
         if (d.transport == AudioTransport::bluetooth)
-            d.uid = d.card->name + (record.isSink ? ".output" : ".input");
+            d.uid = *d.cardName + (record.isSink ? ".output" : ".input");
     }
+    for (const auto& port : record.ports)
+        d.ports.push_back({validUtf8(port.name), validUtf8(port.description.empty() ? port.name : port.description),
+                           availabilityOf(port.available), portTypeName(port.type), port.priority});
+    if (!record.activePort.empty())
+        d.activePort = validUtf8(record.activePort);
     const int channels = int(record.channelPositions.size());
     (record.isSink ? d.outputChannels : d.inputChannels) = channels;
     d.isAlive = true;
@@ -304,12 +352,54 @@ bool isOwnStream(const StreamRecord& stream, uint32_t ownClientIndex)
         || stream.properties.count(ownStreamKey) > 0;
 }
 
-std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex)
+RecordingKind recordingKindOf(const StreamRecord& stream, const MonitorMap& monitors)
+{
+    // PulseAudio resamples a peak-detecting stream by "peaks"; pipewire-pulse marks it.
+    const bool peaks = stream.resampleMethod == "peaks" || property(stream.properties, "resample.peaks") == "true";
+    return recordingKind(stream.rate, peaks, monitors.count(stream.deviceIndex) > 0);
+}
+
+namespace {
+
+// Who an app is: its name (else its binary, else its process) and bundle id.
+struct AppIdentity {
+    std::string name;
+    std::optional<std::string> bundleID;
+};
+
+AppIdentity identityOf(const Properties& properties, int pid)
+{
+    AppIdentity identity;
+    const std::string binary = validUtf8(property(properties, PA_PROP_APPLICATION_PROCESS_BINARY));
+    const std::string name = validUtf8(property(properties, PA_PROP_APPLICATION_NAME));
+    identity.name = !name.empty() ? name : !binary.empty() ? binary : "Process " + std::to_string(pid);
+    const std::string applicationID = validUtf8(property(properties, PA_PROP_APPLICATION_ID));
+    if (!applicationID.empty())
+        identity.bundleID = applicationID;
+    else if (!binary.empty())
+        identity.bundleID = binary;
+    return identity;
+}
+
+void addOnce(std::vector<AudioObjectID>& ids, AudioObjectID id)
+{
+    if (std::find(ids.begin(), ids.end(), id) == ids.end())
+        ids.push_back(id);
+}
+
+}  // namespace
+
+std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex,
+                                   const MonitorMap& monitors)
 {
     std::map<uint32_t, AudioClient> byClient;
     std::vector<uint32_t> order;
     for (const auto& stream : streams) {
         if (isOwnStream(stream, ownClientIndex))
+            continue;
+        const RecordingKind kind = stream.isRecording ? recordingKindOf(stream, monitors) : RecordingKind::input;
+        // A volume control's meters are not the app using audio.
+        if (stream.isRecording && kind == RecordingKind::levelMeter)
             continue;
         const auto pid = intProperty(stream.properties, PA_PROP_APPLICATION_PROCESS_ID);
         if (!pid || *pid <= 0)
@@ -322,28 +412,52 @@ std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uin
             order.push_back(key);
             client.id = clientID(key);
             client.pid = *pid;
-            const std::string binary = validUtf8(property(stream.properties, PA_PROP_APPLICATION_PROCESS_BINARY));
-            const std::string name = validUtf8(property(stream.properties, PA_PROP_APPLICATION_NAME));
-            client.name = !name.empty() ? name : !binary.empty() ? binary : "Process " + std::to_string(*pid);
-            const std::string applicationID = validUtf8(property(stream.properties, PA_PROP_APPLICATION_ID));
-            if (!applicationID.empty())
-                client.bundleID = applicationID;
-            else if (!binary.empty())
-                client.bundleID = binary;
+            auto identity = identityOf(stream.properties, *pid);
+            client.name = std::move(identity.name);
+            client.bundleID = std::move(identity.bundleID);
         }
         if (stream.corked)
             continue;
-        auto& ids = stream.isRecording ? client.inputDeviceIDs : client.outputDeviceIDs;
-        const AudioObjectID device = deviceID(!stream.isRecording, stream.deviceIndex);
-        if (std::find(ids.begin(), ids.end(), device) == ids.end())
-            ids.push_back(device);
-        (stream.isRecording ? client.isRunningInput : client.isRunningOutput) = true;
+        if (!stream.isRecording) {
+            addOnce(client.outputDeviceIDs, deviceID(true, stream.deviceIndex));
+            client.isRunningOutput = true;
+        } else if (kind == RecordingKind::outputCapture) {
+            addOnce(client.capturedOutputIDs, deviceID(true, monitors.at(stream.deviceIndex)));
+        } else {
+            addOnce(client.inputDeviceIDs, deviceID(false, stream.deviceIndex));
+            client.isRunningInput = true;
+        }
     }
     std::vector<AudioClient> clients;
-    for (uint32_t key : order)
-        if (byClient[key].isRunningInput || byClient[key].isRunningOutput)
-            clients.push_back(std::move(byClient[key]));
+    for (uint32_t key : order) {
+        AudioClient& client = byClient[key];
+        if (client.isRunningInput || client.isRunningOutput || !client.capturedOutputIDs.empty())
+            clients.push_back(std::move(client));
+    }
     return clients;
+}
+
+std::vector<AppStream> appStreamsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex)
+{
+    std::vector<AppStream> result;
+    for (const auto& stream : streams) {
+        if (stream.isRecording || isOwnStream(stream, ownClientIndex))
+            continue;
+        const int pid = intProperty(stream.properties, PA_PROP_APPLICATION_PROCESS_ID).value_or(0);
+        auto identity = identityOf(stream.properties, pid);
+        AppStream app;
+        app.index = stream.index;
+        app.appName = std::move(identity.name);
+        app.bundleID = std::move(identity.bundleID);
+        app.pid = pid;
+        app.outputID = deviceID(true, stream.deviceIndex);
+        app.volume = stream.volumes.empty() ? 1.0f : volumeScalar(stream.volumes);
+        app.isMuted = stream.muted;
+        app.canSetVolume = stream.volumeWritable;
+        app.isCorked = stream.corked;
+        result.push_back(std::move(app));
+    }
+    return result;
 }
 
 namespace {
@@ -405,6 +519,73 @@ std::optional<ProcessID> exclusiveOwner(const std::filesystem::path& asoundRoot,
             return ProcessID(*owner);
     }
     return -1;
+}
+
+namespace {
+
+// The name after the driver in /proc/asound/cards: " 0 [PCH ]: HDA-Intel - HDA Intel PCH".
+std::optional<std::pair<int, std::string>> cardLine(const std::string& line)
+{
+    const auto bracket = line.find('[');
+    const auto dash = line.find(" - ");
+    if (bracket == std::string::npos || dash == std::string::npos || dash < bracket)
+        return std::nullopt;
+    const auto cardNumber = number(trimmed(line.substr(0, bracket)));
+    if (!cardNumber)
+        return std::nullopt;
+    return std::pair(*cardNumber, trimmed(line.substr(dash + 3)));
+}
+
+// The first process (not a sound server) holding any PCM of one direction.
+std::optional<ProcessID> cardOwner(const std::filesystem::path& asoundRoot, const std::filesystem::path& procRoot,
+                                   int card, bool playback)
+{
+    std::error_code error;
+    const char suffix = playback ? 'p' : 'c';
+    for (const auto& entry : std::filesystem::directory_iterator(asoundRoot / ("card" + std::to_string(card)), error)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with("pcm") || name.back() != suffix)
+            continue;
+        const auto pcm = number(name.substr(3, name.size() - 4));
+        if (!pcm)
+            continue;
+        if (auto owner = exclusiveOwner(asoundRoot, procRoot, card, *pcm, playback); owner && *owner > 0)
+            return processOf(procRoot, *owner);
+    }
+    return std::nullopt;
+}
+
+std::string commandName(const std::filesystem::path& procRoot, ProcessID pid)
+{
+    std::ifstream comm(procRoot / std::to_string(pid) / "comm");
+    std::string name;
+    std::getline(comm, name);
+    return validUtf8(name.empty() ? "Process " + std::to_string(pid) : name);
+}
+
+}  // namespace
+
+std::vector<HardwareCard> hardwareCards(const std::filesystem::path& asoundRoot, const std::filesystem::path& procRoot)
+{
+    std::vector<HardwareCard> cards;
+    std::ifstream list(asoundRoot / "cards");
+    std::string line;
+    while (std::getline(list, line)) {
+        const auto parsed = cardLine(line);
+        if (!parsed)
+            continue;
+        HardwareCard card;
+        card.number = parsed->first;
+        card.name = validUtf8(parsed->second);
+        card.playbackOwnerPID = cardOwner(asoundRoot, procRoot, card.number, true);
+        if (card.playbackOwnerPID)
+            card.playbackOwnerName = commandName(procRoot, *card.playbackOwnerPID);
+        card.captureOwnerPID = cardOwner(asoundRoot, procRoot, card.number, false);
+        if (card.captureOwnerPID)
+            card.captureOwnerName = commandName(procRoot, *card.captureOwnerPID);
+        cards.push_back(std::move(card));
+    }
+    return cards;
 }
 
 }  // namespace sonorel::pulse

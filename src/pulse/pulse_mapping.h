@@ -3,9 +3,11 @@
 // Pure conversions between the server's terms and the audio model.
 
 #include "model/audio_snapshot.h"
+#include "model/recording_kind.h"
 #include "pulse/pulse_records.h"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,11 +38,28 @@ std::optional<float> balanceOf(const std::vector<int>& positions, const std::vec
 std::optional<std::vector<uint32_t>> volumesWithBalance(const std::vector<int>& positions,
                                                         const std::vector<uint32_t>& volumes, float balance);
 
+AudioCard toAudioCard(const CardRecord& record);
+
+// The server's stand-in sink when it has no real output: "auto_null" of
+// PulseAudio's module-always-sink (a null sink, class "abstract") and of
+// pipewire-pulse (which gives it no class).
+bool isPlaceholder(const DeviceRecord& device);
+
+// "speaker", "headphones", "hdmi", … for a pa_device_port_type_t; empty when unknown.
+std::string portTypeName(int type);
+
 // What the model knows about one device; `runningInput` tells whether some
 // recording stream is running on it, `card` is the card it belongs to. A
 // Bluetooth device is named after its card and side, not after its sink or
 // source, whose name changes with the card's profile.
 AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput, const CardRecord* card = nullptr);
+
+// Monitor source index → the sink it mirrors.
+using MonitorMap = std::map<uint32_t, uint32_t>;
+
+// A recording stream as a microphone recording, a level meter or a capture
+// of what an output plays (the rule the reset tool applies too).
+RecordingKind recordingKindOf(const StreamRecord& stream, const MonitorMap& monitors);
 
 // The sink alerts play on. PulseAudio plays them on the saved entry's sink
 // while it exists, else on the default; pipewire-pulse never routes by that entry.
@@ -52,13 +71,23 @@ std::string alertSinkOf(const std::optional<AlertEntry>& entry, const std::vecto
 bool isOwnStream(const StreamRecord& stream, uint32_t ownClientIndex);
 
 // One client per application: pid, name, bundle id and the devices its
-// streams use. Our own streams do not count.
-std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex);
+// streams use. Our own streams and level meters do not count; a recording of
+// a monitor counts as capturing that monitor's sink.
+std::vector<AudioClient> clientsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex,
+                                   const MonitorMap& monitors = {});
+
+// Every playing stream of another app, paused or not, with its own volume,
+// mute and output.
+std::vector<AppStream> appStreamsOf(const std::vector<StreamRecord>& streams, uint32_t ownClientIndex);
 
 // The process holding an ALSA PCM open, from
 // `asoundRoot`/cardN/pcmD{p,c}/sub*/status; -1 when nobody but a sound
 // server has it; absent when the PCM is not there to read.
 std::optional<ProcessID> exclusiveOwner(const std::filesystem::path& asoundRoot, const std::filesystem::path& procRoot,
                                         int card, int pcm, bool playback);
+
+// The kernel's sound cards from `asoundRoot`/cards, each with the process
+// (not a sound server) that holds one of its playback or capture PCMs.
+std::vector<HardwareCard> hardwareCards(const std::filesystem::path& asoundRoot, const std::filesystem::path& procRoot);
 
 }  // namespace sonorel::pulse

@@ -38,13 +38,10 @@ void onDevice(pa_context*, const Info* info, int eol, void* userdata)
     if (ended(round, eol, wholeList))
         return;
     constexpr bool isSink = std::is_same_v<Info, pa_sink_info>;
-    if constexpr (isSink) {
+    if constexpr (isSink)
         round->cache->sinks[info->index] = copyDevice(*info, true);
-    } else {
-        // Monitors mirror an output; they are not microphones.
-        if (info->monitor_of_sink == PA_INVALID_INDEX)
-            round->cache->sources[info->index] = copyDevice(*info, false);
-    }
+    else
+        round->cache->sources[info->index] = copyDevice(*info, false);
 }
 
 template <typename Info, bool wholeList>
@@ -172,7 +169,19 @@ std::vector<Record> recordsOf(const std::map<uint32_t, Record>& first, const std
 
 std::vector<DeviceRecord> ServerCache::devices() const
 {
-    return recordsOf(sinks, sources);
+    auto records = recordsOf(sinks, sources);
+    // Monitors mirror an output; they are not microphones.
+    std::erase_if(records, [](const DeviceRecord& d) { return d.monitorOf != noSink; });
+    return records;
+}
+
+std::map<uint32_t, uint32_t> ServerCache::monitoredSinks() const
+{
+    std::map<uint32_t, uint32_t> monitors;
+    for (const auto& [index, source] : sources)
+        if (source.monitorOf != noSink)
+            monitors[index] = source.monitorOf;
+    return monitors;
 }
 
 std::vector<StreamRecord> ServerCache::streams() const

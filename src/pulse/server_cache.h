@@ -25,7 +25,7 @@ struct ServerCache {
     bool streamRestoreSubscribed = false;
 
     std::map<uint32_t, DeviceRecord> sinks;
-    std::map<uint32_t, DeviceRecord> sources;  // monitors left out
+    std::map<uint32_t, DeviceRecord> sources;  // monitors included
     std::map<uint32_t, StreamRecord> sinkInputs;
     std::map<uint32_t, StreamRecord> sourceOutputs;
     std::map<uint32_t, CardRecord> cards;
@@ -42,9 +42,13 @@ struct ServerCache {
     // again, whether or not its change event has come yet.
     void written(bool isSink, uint32_t index, bool alerts);
     void cardWritten(uint32_t index) { changedCards.insert(index); }
+    void streamWritten(uint32_t index) { changedSinkInputs.insert(index); }
     bool hasChanges() const;
-    // Devices and streams in the server's index order, sinks before sources.
+    // Devices and streams in the server's index order, sinks before sources;
+    // monitor sources are no devices.
     std::vector<DeviceRecord> devices() const;
+    // Each monitor source's index and the sink it mirrors.
+    std::map<uint32_t, uint32_t> monitoredSinks() const;
     std::vector<StreamRecord> streams() const;
 };
 

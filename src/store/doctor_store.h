@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/audio_log.h"
+#include "audio/audio_repair_error.h"
 #include "audio/quick_fix_planner.h"
 #include "diagnostics/diagnostic_report.h"
 #include "model/activity_log.h"
@@ -123,7 +124,12 @@ public:
 
     // Derived on every read.
     std::vector<RepairAction> quickFixPlan() const;
+    // The plan would cut a call or recording, or input activity is not known.
     bool quickFixBlockedByInput() const;
+    // Why Quick Fix is blocked, for the user; empty when it is not.
+    std::string quickFixBlockedText() const;
+    // Nothing records (a call, or what an output plays) that a restart would cut.
+    bool canRestartAudio() const;
     std::string quickFixSummary() const;
     std::string diagnosticReport() const;
 
@@ -179,6 +185,7 @@ private:
     // Makes a device the default and verifies it on a fresh reading: the
     // selected device, or none with the error shown.
     QCoro::Task<const AudioDevice*> selectDefault(bool output, std::string uid);
+    std::optional<AudioRepairError> quickFixRefusal() const;
     QCoro::Task<> runRepairs(std::vector<RepairAction> actions, bool followUps);
     std::vector<RepairAction> followUpsAfter(const std::vector<RepairAction>& started,
                                              const std::set<RepairAction>& attempted) const;

@@ -2,6 +2,7 @@
 
 #include "audio/audio_log.h"
 #include "audio/audio_repair_error.h"
+#include "audio/repair_coordinator.h"
 #include "model/text_format.h"
 
 #include <QLoggingCategory>
@@ -24,6 +25,8 @@ bool isDisruptive(RepairAction action)
     case RepairAction::restoreInput:
     case RepairAction::reselectOutput:
     case RepairAction::restoreLastOutput:
+    case RepairAction::turnOnOutput:
+    case RepairAction::switchInputPort:
         return true;
     default:
         return false;
@@ -48,13 +51,47 @@ std::vector<RepairAction> DoctorStore::quickFixPlan() const
     return sonorel::quickFixPlan(m_checks, m_intent, m_snapshot, m_lastWorkingOutput);
 }
 
-bool DoctorStore::quickFixBlockedByInput() const
+std::optional<AudioRepairError> DoctorStore::quickFixRefusal() const
 {
+    const auto plan = quickFixPlan();
+    if (contains(plan, RepairAction::restartAudio) && !m_snapshot.readError) {
+        try {
+            guardOutputCapture(m_snapshot);
+        } catch (const AudioRepairError& error) {
+            return error;
+        }
+    }
     const bool inputActive = m_snapshot.isInputActive();
     if (!inputActive && (m_snapshot.inputActivityKnown || m_snapshot.readError))
-        return false;
-    const auto plan = quickFixPlan();
-    return std::any_of(plan.begin(), plan.end(), isDisruptive);
+        return std::nullopt;
+    if (std::none_of(plan.begin(), plan.end(), isDisruptive))
+        return std::nullopt;
+    return inputActive ? AudioRepairError::recordingActive() : AudioRepairError::inputActivityUnknown();
+}
+
+bool DoctorStore::quickFixBlockedByInput() const
+{
+    return quickFixRefusal().has_value();
+}
+
+std::string DoctorStore::quickFixBlockedText() const
+{
+    const auto refusal = quickFixRefusal();
+    if (!refusal)
+        return {};
+    switch (refusal->errorCase()) {
+    case AudioRepairError::Case::outputCaptureActive:
+        return refusal->description();
+    case AudioRepairError::Case::recordingActive:
+        return "Finish the call or recording before resetting audio.";
+    default:
+        return "Input activity could not be checked. Check again.";
+    }
+}
+
+bool DoctorStore::canRestartAudio() const
+{
+    return !m_isFixing && !m_snapshot.isInputActive() && m_snapshot.outputCaptureClients().empty();
 }
 
 std::string DoctorStore::quickFixSummary() const
@@ -95,9 +132,8 @@ QCoro::Task<> DoctorStore::runQuickFix()
         setSelectedPage(DoctorPage::troubleshoot);
         co_return;
     }
-    if (quickFixBlockedByInput()) {
-        showError(std::make_exception_ptr(m_snapshot.isInputActive() ? AudioRepairError::recordingActive()
-                                                                     : AudioRepairError::inputActivityUnknown()));
+    if (const auto refusal = quickFixRefusal()) {
+        showError(std::make_exception_ptr(*refusal));
         co_return;
     }
     co_await runRepairs(plan, true);
@@ -198,13 +234,14 @@ std::vector<RepairAction> DoctorStore::followUpsAfter(const std::vector<RepairAc
 {
     // Only what the checks now offer (and the two recoveries), never twice, and
     // never a mute or a restart the user did not start with.
-    std::set<RepairAction> offered{RepairAction::reselectOutput, RepairAction::restoreLastOutput};
+    std::set<RepairAction> offered;
     for (const auto& check : m_checks)
         if (check.action)
             offered.insert(*check.action);
     std::vector<RepairAction> next;
     for (RepairAction action : quickFixPlan()) {
-        if (!offered.count(action) || attempted.count(action) || action == RepairAction::openBluetooth)
+        if ((!offered.count(action) && !isSymptomRecovery(action)) || attempted.count(action)
+            || action == RepairAction::openBluetooth)
             continue;
         if ((action == RepairAction::unmute || action == RepairAction::restartAudio) && !contains(started, action))
             continue;

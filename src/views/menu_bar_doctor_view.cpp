@@ -171,8 +171,7 @@ void MenuBarDoctorView::refresh()
     theme::showSymbol(m_quickFix, fixing ? "arrow.triangle.2.circlepath" : "sparkles", QColor(0x1d, 0x1a, 0x14));
     m_quickFix->setEnabled(!fixing && !blocked);
     m_blocked->setVisible(blocked);
-    m_blocked->setText(snapshot.isInputActive() ? QStringLiteral("Finish the call or recording before resetting audio.")
-                                                : QStringLiteral("Input activity could not be checked. Check again."));
+    m_blocked->setText(QString::fromStdString(m_store.quickFixBlockedText()));
 
     const AudioDevice* output = snapshot.outputDevice();
     m_output->setText(output ? QString::fromStdString(output->name) : QStringLiteral("No audio output"));
@@ -187,7 +186,7 @@ void MenuBarDoctorView::refresh()
         connect(choice, &QAction::triggered, this, [this, uid] { m_store.selectOutput(uid); });
     }
     m_outputs->setEnabled(!fixing);
-    m_restart->setEnabled(!fixing && !snapshot.isInputActive());
+    m_restart->setEnabled(m_store.canRestartAudio());
     m_undo->setEnabled(!fixing && !m_store.undoChanges().empty());
 }
 

@@ -171,9 +171,12 @@ void AudioHealthConsole::refresh()
     } else if (!blocked) {
         m_noteTitle->setText(QStringLiteral("Crackles, glitches, or silence?"));
         m_noteDetail->setText(QString::fromStdString(m_store.quickFixSummary()));
+    } else if (!m_store.snapshot().outputCaptureClients().empty()) {
+        m_noteTitle->setText(QStringLiteral("A recording is running."));
+        m_noteDetail->setText(QString::fromStdString(m_store.quickFixBlockedText()));
     } else if (m_store.snapshot().isInputActive()) {
         m_noteTitle->setText(QStringLiteral("An input device is in use."));
-        m_noteDetail->setText(QStringLiteral("Finish the call or recording before resetting audio."));
+        m_noteDetail->setText(QString::fromStdString(m_store.quickFixBlockedText()));
     } else {
         m_noteTitle->setText(QStringLiteral("Input activity is unavailable."));
         m_noteDetail->setText(QStringLiteral("Check again before resetting audio."));

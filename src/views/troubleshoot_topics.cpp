@@ -62,12 +62,6 @@ bool offers(const DoctorStore& store, CheckKind kind, RepairAction action)
     return check && check->action == action;
 }
 
-// Busy or unknown input: a repair that interrupts sound would cut into a call.
-bool inputBusy(const AudioSnapshot& snapshot)
-{
-    return snapshot.isInputActive() || !snapshot.inputActivityKnown;
-}
-
 bool isBluetoothOutput(const AudioSnapshot& snapshot)
 {
     const AudioDevice* output = snapshot.outputDevice();
@@ -317,7 +311,7 @@ private:
         const bool bluetooth = isBluetoothOutput(snapshot);
         m_reselect->setVisible(bluetooth);
         m_reselect->setProminent(m_emphasized);
-        m_reselect->setEnabled(!m_store.isFixing() && !inputBusy(snapshot));
+        m_reselect->setEnabled(!m_store.isFixing() && !snapshot.isInputBusy());
         m_note->setVisible(!snapshot.clients.empty());
         m_more->setText(QStringLiteral("Doctor cannot see an app’s own mute setting or individual browser tabs.")
                         + (bluetooth ? QStringLiteral(" Before reselecting headphones, finish any call or recording. The "
@@ -371,7 +365,7 @@ private:
             m_name->setText(qs(snapshot.outputDevice()->name));
         m_detail->refresh(m_store);
         const bool microphone = offers(m_store, CheckKind::bluetooth, RepairAction::useBuiltInMic);
-        const bool enabled = !m_store.isFixing() && !inputBusy(snapshot);
+        const bool enabled = !m_store.isFixing() && !snapshot.isInputBusy();
         m_useBuiltIn->setVisible(microphone);
         m_useBuiltIn->setProminent(m_emphasized);
         m_useBuiltIn->setEnabled(enabled);
@@ -438,7 +432,7 @@ private:
         const bool restore = offers(m_store, CheckKind::microphone, RepairAction::restoreInput);
         m_restore->setVisible(restore);
         m_restore->setProminent(m_emphasized);
-        m_restore->setEnabled(!m_store.isFixing() && !inputBusy(snapshot));
+        m_restore->setEnabled(!m_store.isFixing() && !snapshot.isInputBusy());
         m_test->setText(isTesting() ? QStringLiteral("Stop microphone test") : QStringLiteral("Test microphone · 10 seconds"));
         m_test->setProminent(m_emphasized && !restore);
         m_test->setEnabled(!m_store.isFixing());
@@ -589,7 +583,7 @@ private:
         const bool fixing = m_store.isFixing();
         m_restore->setVisible(working.has_value());
         m_restore->setProminent(m_emphasized && restoreNeeded);
-        m_restore->setEnabled(!fixing && !inputBusy(snapshot) && connected);
+        m_restore->setEnabled(!fixing && !snapshot.isInputBusy() && connected);
         m_confirm->setProminent(m_emphasized && !restoreNeeded);
         m_confirm->setEnabled(!fixing && output);
     }

@@ -112,9 +112,7 @@ void TroubleshootView::refresh()
     } else if (!blocked) {
         m_status->setText(qs(m_store.quickFixSummary()));
     } else {
-        m_status->setText(m_store.snapshot().isInputActive()
-                              ? QStringLiteral("Finish the call or recording before resetting audio.")
-                              : QStringLiteral("Input activity could not be checked. Check again."));
+        m_status->setText(qs(m_store.quickFixBlockedText()));
     }
     const QColor colour = planned && blocked ? theme::stateColor(CheckState::warning, this->palette())
                                              : theme::secondaryText(this->palette());

@@ -217,22 +217,22 @@ protected:
     void SetUp() override
     {
         reselection::SetUp();
-        const AudioCard card{"bluez_card.1", "headset_head_unit",
-                             {{"a2dp_sink", "High Fidelity Playback (A2DP Sink)", true, 40},
-                              {"headset_head_unit", "Headset Head Unit (HSP/HFP)", true, 30},
-                              {"off", "Off", true, 0}}};
+        audio.state.cards = {{"bluez_card.1", "Headphones", "bluetooth", "headset_head_unit",
+                              {{"a2dp_sink", "High Fidelity Playback (A2DP Sink)", true, 40, 1, 0},
+                               {"headset_head_unit", "Headset Head Unit (HSP/HFP)", true, 30, 1, 1},
+                               {"off", "Off", true, 0, 0, 0}}}};
         device(headphonesID).sampleRate = 16000;
-        device(headphonesID).card = card;
+        device(headphonesID).cardName = "bluez_card.1";
         auto microphoneSide = fixtures::input(6, "Headphones", AudioTransport::bluetooth);
         microphoneSide.uid = "uid-Headphones-input";
-        microphoneSide.card = card;
+        microphoneSide.cardName = "bluez_card.1";
         audio.state.devices.push_back(microphoneSide);
         start = audio.state;
     }
 
-    S profile(std::string name) const { return S::Profile{headphones, std::move(name)}; }
+    static S profile(std::string name) { return S::Profile{"bluez_card.1", std::move(name)}; }
     const AudioDevice& now() const { return *audio.state.deviceWithUID(headphones); }
-    std::string activeProfile() const { return now().card->activeProfile; }
+    std::string activeProfile() const { return audio.state.cards[0].activeProfile; }
     const std::string switchedBack = "Headphones switched back to high-fidelity playback. The built-in speakers "
                                      "stayed muted during the switch. Listen again to check the result.";
 };
@@ -282,7 +282,7 @@ TEST_F(call_mode, a_refused_ignored_or_unheard_switch_fails_with_profile_and_spe
 {
     std::string server;
     const auto toHighFidelity = [&server](const std::string& when) {
-        return [&server, when](const S& s) { return server == when && s == S::Profile{"uid-Headphones", "a2dp_sink"}; };
+        return [&server, when](const S& s) { return server == when && s == profile("a2dp_sink"); };
     };
     audio.refuseWrites(toHighFidelity("refused"), AudioRepairError::system("Access denied"));
     audio.slowWrites(toHighFidelity("ignored"), 1000);

@@ -66,6 +66,9 @@ TEST(diagnostic_report, an_empty_setup_still_has_every_heading_and_the_closing_p
         "",
         "DEVICES",
         "",
+        "SOUND CARDS",
+        "The system lists no sound card.",
+        "",
         "APP COMPARISON",
         "App: Not specified",
         "Doctor tone: Not tested on Not tested",
@@ -89,17 +92,25 @@ TEST(diagnostic_report, devices_clients_checks_and_the_newest_fifty_entries)
     speakers.bufferFrames = 1024;
     speakers.exclusiveOwnerPID = 4242;
     speakers.formats = {AudioStreamFormat{AudioDirection::output, 48000, 32, 2, true}};
+    speakers.ports = {{"analog-output-speaker", "Speakers", PortAvailability::unknown, "speaker", 100},
+                      {"analog-output-headphones", "Headphones", PortAvailability::unavailable, "headphones", 200}};
+    speakers.activePort = "analog-output-speaker";
     auto mic = input(2, "Mic");
-    mic.card = AudioCard{"bluez_card.00_11", "headset_head_unit", {}};
+    mic.cardName = "bluez_card.00_11";
     auto unnamed = device(3, "", AudioTransport::virtual_);  // no controls, no volume, no mute
     unnamed.sampleRate.reset();
     DiagnosticReportState state;
     state.snapshot = snapshot({speakers, mic, unnamed}, 1, 2, 1);
     state.snapshot.inputIOActive = true;
+    state.snapshot.cards = {{"bluez_card.00_11", "Headset", "bluetooth", "headset_head_unit",
+                             {{"a2dp_sink", "A2DP", false, 40, 1, 0}}}};
+    state.snapshot.hardwareCards = {{0, "HDA Intel PCH", 4242, "jackd", std::nullopt, ""}};
+    // A device that went away meanwhile is left out, never shown as a number.
     state.snapshot.clients = {
-        AudioClient{9, 77, "Recorder", std::nullopt, {2, 99}, {}, true, false},
-        AudioClient{10, 78, "Player", std::nullopt, {}, {}, false, true},
+        AudioClient{9, 77, "Recorder", std::nullopt, {2, 99}, {}, true, false, {1}},
+        AudioClient{10, 78, "Player", std::nullopt, {}, {}, false, true, {}},
     };
+    state.snapshot.appStreams = {{12, "Player", std::nullopt, 78, 1, 0.7f, true, true, true}};
     state.checks = Diagnostics::checks(state.snapshot, std::nullopt);
     state.preferredOutput = PreferredOutput{"uid-Speakers", "Speakers", false};
     state.lastWake = at(30);
@@ -116,8 +127,13 @@ TEST(diagnostic_report, devices_clients_checks_and_the_newest_fifty_entries)
              std::string("Alerts output: Speakers"),
              std::string("Last wake: short 2001-01-01T00:00:30Z"),
              std::string("Undo-eligible settings: 2"),
-             std::string("Recorder (PID 77) | input: Mic, Device 99 | output: None reported"),
+             std::string("Recorder (PID 77) | input: Mic | output: None reported | records what plays on: Speakers"),
              std::string("Player (PID 78) | input: None reported | output: Active, route unknown"),
+             std::string("  Player stream 12: plays on Speakers, volume 70%, muted true, paused"),
+             std::string("  Ports: Speakers (unknown, active), Headphones (unavailable)"),
+             std::string("System card 0: HDA Intel PCH | playback held by jackd (PID 4242)"),
+             std::string("Headset (bluez_card.00_11) | bus bluetooth | profile: headset_head_unit (call)"),
+             std::string("  profiles: a2dp_sink (unavailable, 1 out, 0 in)"),
              std::string("Speakers | Built-in | in 0, out 2 | 48 kHz | alive true | volume 50% | mute false"),
              std::string(" | Virtual | in 0, out 0 | Unavailable | alive true | volume external | mute unknown"),
              std::string("  Speakers — Buffer: 1024 frames | device-reported budget: Unavailable (not measured "

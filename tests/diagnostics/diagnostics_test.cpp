@@ -44,7 +44,7 @@ const auto asIs = [](AudioDevice&) {};
 
 AudioClient client(ProcessID pid, std::string name, std::vector<AudioObjectID> inputDeviceIDs = {})
 {
-    return AudioClient{AudioObjectID(pid), pid, std::move(name), none, std::move(inputDeviceIDs), {}, false, false};
+    return AudioClient{AudioObjectID(pid), pid, std::move(name), none, std::move(inputDeviceIDs), {}, false, false, {}};
 }
 
 TEST(diagnostics, an_unreadable_configuration_gives_nine_unavailable_rows_carrying_the_error)
@@ -65,9 +65,11 @@ TEST(output_check, the_first_matching_row_decides)
     auto dead = headphones;
     dead.isAlive = false;
     const PreferredOutput wired{"uid-Headphones", "My headphones", false};
+    auto nothingPhysical = snapshot({dead, loopback}, 2);
+    nothingPhysical.hardwareCards = {{0, "HDA Intel PCH", none, "", none, ""}};
     expectRows(CheckKind::output, {
         // A dead output and only a virtual one left: nothing physical to switch to.
-        {snapshot({dead, loopback}, 2), issue, "No output is connected. Connect headphones, a display, or speakers."},
+        {nothingPhysical, issue, "No output is connected. Connect headphones, a display, or speakers."},
         // Without a default output the built-in one is offered even when listed last.
         {snapshot({loopback, headphones, builtIn}), issue, "No working output is selected. Switch to Speakers.",
          restoreOutput},
@@ -88,6 +90,96 @@ TEST(output_check, the_first_matching_row_decides)
         {snapshot({headphones}, 2), passed, "Headphones is connected and selected.", none, wired},
         {snapshot({builtIn, loopback}, 9), note,
          "Loopback is a virtual output. You hear it only while the app that owns it is passing sound along."},
+    });
+}
+
+// The server's placeholder ("Dummy Output") as the default output, on a
+// machine whose kernel lists `hardware` and whose server lists `cards`.
+AudioSnapshot placeholder(std::vector<AudioCard> cards, std::vector<HardwareCard> hardware)
+{
+    auto dummy = output(1, "Dummy Output", AudioTransport::virtual_);
+    dummy.isPlaceholder = true;
+    auto s = snapshot({dummy}, 1, 0, 1);
+    s.cards = std::move(cards);
+    s.hardwareCards = std::move(hardware);
+    return s;
+}
+
+const HardwareCard pch{0, "HDA Intel PCH", none, "", none, ""};
+
+// A laptop's card in `active`, with an analog profile (available as told)
+// and an HDMI profile whose display has no audio.
+AudioCard laptopCard(std::string active, bool analogAvailable = true)
+{
+    return {"alsa_card.pci-0000_00_1f.3", "Built-in Audio", "pci", std::move(active),
+            {{"output:analog-stereo+input:analog-stereo", "Analog Stereo Duplex", analogAvailable, 6565, 1, 1},
+             {"output:hdmi-stereo", "Digital Stereo (HDMI) Output", false, 5900, 1, 0},
+             {"off", "Off", true, 0, 0, 0}}};
+}
+
+TEST(output_check, no_real_output_names_its_cause_and_the_way_out)
+{
+    const std::string dummy = "No working sound device is available, so sound plays to Dummy Output, which plays to "
+                              "nothing.";
+    auto beside = placeholder({}, {pch});
+    beside.devices.push_back(output(2, "Speakers"));
+    auto held = pch;
+    held.playbackOwnerPID = 812;
+    held.playbackOwnerName = "jackd";
+    auto noDefault = placeholder({laptopCard("off")}, {pch});
+    noDefault.outputID.reset();
+    expectRows(CheckKind::output, {
+        {beside, issue, "Sound plays to Dummy Output, which plays to nothing. Switch to Speakers.", restoreOutput},
+        {placeholder({laptopCard("off")}, {pch}), issue, dummy + " Built-in Audio is turned off. Turn its output on.",
+         turnOnOutput},
+        // The HDMI trap: a remembered profile that cannot play.
+        {placeholder({laptopCard("output:hdmi-stereo")}, {pch}), issue,
+         dummy + " Built-in Audio has no output that can play now. Turn its output on.", turnOnOutput},
+        {noDefault, issue, "No working sound device is available. Built-in Audio is turned off. Turn its output on.",
+         turnOnOutput},
+        {placeholder({laptopCard("off", false)}, {held}), issue,
+         dummy + " HDA Intel PCH is held by jackd (process 812), which uses it directly. Close that app, then check "
+                 "again."},
+        {placeholder({}, {}), issue,
+         dummy + " The system sees no sound card, so its driver or firmware may be missing. The diagnostic report "
+                 "lists what the system found."},
+        {placeholder({laptopCard("off", false)}, {pch}), issue, dummy + " Connect headphones, a display, or speakers."},
+    });
+}
+
+// The speakers' headphone jack is the active port, and unplugged.
+AudioSnapshot unplugged(PortAvailability speakerPort, auto edit)
+{
+    auto s = speakers([&](AudioDevice& d) {
+        d.ports = {{"analog-output-speaker", "Speakers", speakerPort, "speaker", 100},
+                   {"analog-output-headphones", "Headphones", PortAvailability::unavailable, "headphones", 200}};
+        d.activePort = "analog-output-headphones";
+    });
+    edit(s);
+    return s;
+}
+
+TEST(output_check, an_unplugged_active_port_switches_to_another_port_output_or_profile)
+{
+    const std::string lead = "Speakers plays to Headphones, which is not plugged in.";
+    const auto withUSB = [](AudioSnapshot& s) { s.devices.push_back(output(2, "USB Headset", AudioTransport::usb)); };
+    const auto withCard = [](AudioSnapshot& s) {
+        s.devices[0].cardName = "alsa_card.pci-0000_00_1f.3";
+        s.cards = {laptopCard("output:hdmi-stereo")};
+    };
+    expectRows(CheckKind::output, {
+        // Speakers cannot sense a plug; they are the way out all the same.
+        {unplugged(PortAvailability::unknown, [](AudioSnapshot&) {}), issue, lead + " Switch to Speakers.",
+         switchOutputPort},
+        {unplugged(PortAvailability::unavailable, withUSB), issue, lead + " Switch to USB Headset.", restoreOutput},
+        // Restore output would choose the preferred output, which is this one.
+        {unplugged(PortAvailability::unavailable, withUSB), issue,
+         lead + " Plug it in, or connect other headphones or speakers.", none,
+         PreferredOutput{"uid-Speakers", "Speakers", false}},
+        {unplugged(PortAvailability::unavailable, withCard), issue,
+         lead + " Switch Built-in Audio to Analog Stereo Duplex.", turnOnOutput},
+        {unplugged(PortAvailability::unavailable, [](AudioSnapshot&) {}), issue,
+         lead + " Plug it in, or connect other headphones or speakers."},
     });
 }
 
@@ -134,9 +226,10 @@ AudioSnapshot headset(double rate, AudioObjectID defaultInput, std::vector<Audio
 AudioSnapshot headsetCard(std::string profile, double rate, bool highFidelityAvailable = true)
 {
     auto s = headset(rate, 2);
-    s.devices[0].card = AudioCard{"bluez_card.1", std::move(profile),
-                                  {{"a2dp_sink", "High Fidelity Playback (A2DP Sink)", highFidelityAvailable, 40},
-                                   {"headset_head_unit", "Headset Head Unit (HSP/HFP)", true, 30}}};
+    s.devices[0].cardName = "bluez_card.1";
+    s.cards = {{"bluez_card.1", "Headset", "bluetooth", std::move(profile),
+                {{"a2dp_sink", "High Fidelity Playback (A2DP Sink)", highFidelityAvailable, 40, 1, 0},
+                 {"headset_head_unit", "Headset Head Unit (HSP/HFP)", true, 30, 1, 1}}}};
     s.devices.push_back(output(1, "Speakers"));
     return s;
 }
@@ -150,6 +243,8 @@ TEST(bluetooth_check, call_mode_is_an_issue_whether_or_not_the_headset_microphon
     withoutBuiltIn.devices.pop_back();
     auto engagedCard = headsetCard("headset_head_unit", 16000);
     engagedCard.inputID = 4;
+    auto callOnly = headsetCard("headset_head_unit", 16000);
+    std::erase_if(callOnly.cards[0].profiles, [](const CardProfile& p) { return p.name == "a2dp_sink"; });
     expectRows(CheckKind::bluetooth, {
         {snapshot({output(1, "Speakers")}), unknown, "No output is selected."},
         {speakers([](auto& d) { d.transport = AudioTransport::usb; }), passed, "Your current output uses usb audio."},
@@ -161,8 +256,14 @@ TEST(bluetooth_check, call_mode_is_an_issue_whether_or_not_the_headset_microphon
         // offered only with a high-fidelity profile to go to and speakers to switch through.
         {headsetCard("headset_head_unit", 16000), issue,
          "The headset is in low-bandwidth call mode (16 kHz)." + switchBack, reselectOutput},
+        // No switch brings back a high-fidelity mode that is unavailable now, or missing.
         {headsetCard("headset_head_unit", 16000, false), issue,
-         "The headset is in low-bandwidth call mode (16 kHz)." + switchBack},
+         "The headset is in low-bandwidth call mode (16 kHz). High-fidelity playback is not available right now. "
+         "Reconnect the headset in Bluetooth settings.",
+         openBluetooth},
+        {callOnly, issue,
+         "The headset is in low-bandwidth call mode (16 kHz). The system offers this headset no high-fidelity mode: "
+         "its Bluetooth audio support lacks it."},
         {headset(16000, 2), issue, "The headset is in low-bandwidth call mode (16 kHz)." + switchBack},
         // The profile, not a graph rate forced to 48 kHz, tells call mode.
         {headsetCard("headset_head_unit", 48000), issue, "The headset is in low-bandwidth call mode." + switchBack,
@@ -246,6 +347,17 @@ AudioSnapshot microphone(std::vector<AudioChannelState> controls, bool alive = t
     return snapshot({output(1, "Speakers"), mic}, 1, 2, 1);
 }
 
+// The microphone's active port is the headset jack, which is unplugged.
+AudioSnapshot portsOf(PortAvailability internal)
+{
+    auto s = microphone({control(0, 0.5f, false)});
+    s.devices.back().ports = {{"analog-input-internal-mic", "Internal Microphone", internal, "mic", 100},
+                              {"analog-input-headset-mic", "Headset Microphone", PortAvailability::unavailable,
+                               "headset", 200}};
+    s.devices.back().activePort = "analog-input-headset-mic";
+    return s;
+}
+
 TEST(microphone_check, silent_controls_are_restorable_only_when_every_needed_setter_is_writable)
 {
     const std::string silent = "Microphone has muted or zero-level input controls. Restore them explicitly, then "
@@ -266,7 +378,20 @@ TEST(microphone_check, silent_controls_are_restorable_only_when_every_needed_set
         {microphone({control(1, 0.0f, true, false, true)}), issue, silent},
         {microphone({control(1, 0.0f, true), control(2, 0.6f, true, false, true)}), issue, silent, restoreInput},
         {microphone({control(0, none, true, true, false)}), issue, silent},
+        // An unplugged jack first; the internal microphone cannot sense a plug.
+        {portsOf(PortAvailability::unknown), issue,
+         "Microphone listens to Headset Microphone, which is not plugged in. Switch to Internal Microphone.",
+         switchInputPort},
+        {portsOf(PortAvailability::unavailable), issue,
+         "Microphone listens to Headset Microphone, which is not plugged in. Plug it in, or choose another "
+         "microphone in Devices."},
     });
+    // A headset without a call profile offers no microphone, whatever is selected.
+    auto a2dpOnly = headset(48000, 2);
+    a2dpOnly.devices[0].cardName = "bluez_card.1";
+    a2dpOnly.cards = {{"bluez_card.1", "Headset", "bluetooth", "a2dp_sink", {{"a2dp_sink", "A2DP", true, 40, 1, 0}}}};
+    EXPECT_TRUE(Diagnostics::microphoneCheck(a2dpOnly).detail.ends_with(
+        " The system offers no microphone of Headset: use the built-in microphone."));
 }
 
 // Speakers with a balance and per-channel output controls.
@@ -341,6 +466,13 @@ TEST(device_access_check, an_exclusive_owner_is_named_by_its_client_or_its_pid)
     auto owned = speakers([](auto& d) { d.exclusiveOwnerPID = 4242; });
     auto byClient = owned;
     byClient.clients = {client(7, "Player"), client(4242, "Ardour")};
+    auto heldMicrophone = byClient;
+    heldMicrophone.devices.push_back(input(2, "Microphone"));
+    heldMicrophone.devices.back().exclusiveOwnerPID = 4242;
+    heldMicrophone.inputID = 2;
+    // With no input device at all, the kernel's card tells who holds it.
+    auto heldCard = speakers(asIs);
+    heldCard.hardwareCards = {{1, "USB Audio", none, "", 90, "rtl_fm"}};
     expectRows(CheckKind::deviceAccess, {
         {speakers(asIs), unknown,
          "The driver does not report exclusive-access ownership. Audio users are listed in Troubleshoot when "
@@ -349,6 +481,13 @@ TEST(device_access_check, an_exclusive_owner_is_named_by_its_client_or_its_pid)
          "No exclusive owner was reported for Speakers. An app can still use its own route or mute settings."},
         {byClient, note, "Ardour" + owns},
         {owned, note, "Process 4242" + owns},
+        // Held input hardware is an issue: no other app hears anything from it.
+        {heldMicrophone, issue,
+         "Ardour holds Microphone directly, so other apps hear nothing from it. Close that app or release the "
+         "device in it, then check again. Ardour" + owns},
+        {heldCard, issue,
+         "rtl_fm (process 90) holds the microphone of USB Audio directly, so other apps hear nothing from it. Close "
+         "that app or release the device in it, then check again."},
     });
 }
 

@@ -81,8 +81,8 @@ TEST_F(pulse_audio_system, reads_every_rig_device_with_its_transport_channels_an
     EXPECT_FALSE(out.outputControls[1].canSetMute);
     EXPECT_EQ(deviceNamed(s, headsetMicrophone).inputControls.size(), 2u);
     // Emulated devices belong to no card: the headset keeps its sink name and is judged by its rate.
-    EXPECT_FALSE(deviceNamed(s, headphones).card);
-    EXPECT_TRUE(deviceNamed(s, headsetMicrophone).isInCallMode());
+    EXPECT_FALSE(deviceNamed(s, headphones).cardName);
+    EXPECT_TRUE(s.isInCallMode(deviceNamed(s, headsetMicrophone)));
 }
 
 TEST_F(pulse_audio_system, writes_levels_mutes_balance_and_defaults_that_read_back)
@@ -160,8 +160,10 @@ TEST_F(pulse_audio_system, refuses_what_the_device_cannot_do)
     EXPECT_EQ(errorOf(AudioSetting::Volume{speakers, AudioDirection::input, 0, 0.5f}), AudioRepairError::unsupported());
     // 32 kHz is outside PipeWire's allowed rates too; PulseAudio takes no rate at all.
     EXPECT_EQ(errorOf(AudioSetting::Rate{usbInterface, 32000}), AudioRepairError::unsupported());
-    // A device without a card has no profile to switch.
-    EXPECT_EQ(errorOf(AudioSetting::Profile{headphones, "a2dp_sink"}), AudioRepairError::unsupported());
+    // No card of that name, no port of that name.
+    EXPECT_EQ(errorOf(AudioSetting::Profile{"bluez_card.gone", "a2dp_sink"}), AudioRepairError::deviceGone());
+    EXPECT_EQ(errorOf(AudioSetting::Port{speakers, AudioDirection::output, "analog-output-speaker"}),
+              AudioRepairError::unsupported());
     // Nothing above changed anything.
     EXPECT_EQ(deviceNamed(audio.snapshot(), speakers).volume, 1.0f);
 }

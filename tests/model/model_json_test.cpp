@@ -43,8 +43,10 @@ AudioSnapshot fullSnapshot()
     dac.safetyOffsetFrames = 16;
     dac.exclusiveOwnerPID = -1;
     dac.formats = {{AudioDirection::output, 44100, 24, 2, false}, {AudioDirection::input, 48000, 32, 1, true}};
-    dac.card = AudioCard{"alsa_card.usb-DAC", "output:analog-stereo",
-                         {{"output:analog-stereo", "Analog Stereo Output", true, 6500}, {"off", "Off", false, 0}}};
+    dac.cardName = "alsa_card.usb-DAC";
+    dac.ports = {{"analog-output", "Analog Output", PortAvailability::available, "line", 9900},
+                 {"iec958-stereo-output", "Digital Output", PortAvailability::unknown, "", 0}};
+    dac.activePort = "analog-output";
     auto bare = output(4, "Loopback", AudioTransport::virtual_);
     bare.sampleRate.reset();
     bare.volume.reset();
@@ -55,9 +57,14 @@ AudioSnapshot fullSnapshot()
     s.lastOverload = at(817'999'990.5);
     s.readError = "partly read";
     s.inputIOActive = true;
-    s.clients = {AudioClient{9, 4242, "Recorder", "org.example.recorder", {5}, {3, 4}, true, false},
-                 AudioClient{10, 77, "player", std::nullopt, {}, {3}, false, true}};
+    s.clients = {AudioClient{9, 4242, "Recorder", "org.example.recorder", {5}, {3, 4}, true, false, {3}},
+                 AudioClient{10, 77, "player", std::nullopt, {}, {3}, false, true, {}}};
     s.overloadDates = {at(-3600.5), at(817'999'990.5)};
+    s.cards = {{"alsa_card.usb-DAC", "USB DAC", "usb", "output:analog-stereo",
+                {{"output:analog-stereo", "Analog Stereo Output", true, 6500, 1, 0}, {"off", "Off", false, 0, 0, 0}}}};
+    s.appStreams = {{31, "player", "org.example.player", 77, 3, 0.25f, true, false, true},
+                    {32, "player", std::nullopt, 0, std::nullopt, 1, false, true, false}};
+    s.hardwareCards = {{1, "USB DAC", std::nullopt, "", 4242, "arecord"}};
     return s;
 }
 
@@ -134,22 +141,35 @@ TEST(snapshot_json, round_trips_unchanged_with_iso_dates_labels_ranges_short_flo
     EXPECT_EQ(dac["bufferRange"], json::parse("[64, 4096]"));
     EXPECT_EQ(dac["volume"], 0.45);
     const auto& bare = encoded["devices"][1];
-    EXPECT_EQ(dac["card"]["profiles"][1],
-              json::parse(R"({"name": "off", "description": "Off", "isAvailable": false, "priority": 0})"));
+    // Cards are a list of their own, which devices name.
+    EXPECT_EQ(dac["card"], "alsa_card.usb-DAC");
+    EXPECT_EQ(encoded["cards"][0]["profiles"][1],
+              json::parse(R"({"name": "off", "description": "Off", "isAvailable": false, "priority": 0, "sinks": 0,
+                              "sources": 0})"));
+    EXPECT_EQ(dac["ports"][0]["availability"], "available");
     for (const char* key : {"sampleRate", "volume", "isMuted", "balance", "bufferFrames", "bufferRange",
-                            "exclusiveOwnerPID", "card"})
+                            "exclusiveOwnerPID", "card", "activePort"})
         EXPECT_FALSE(bare.contains(key)) << key;
     EXPECT_FALSE(encoded["clients"][1].contains("bundleID"));
+    EXPECT_FALSE(encoded["hardwareCards"][0].contains("playbackOwnerName"));
 }
 
-// Files written before a field existed load too: a device without "card" has none.
-TEST(snapshot_json, missing_fields_take_their_defaults)
+// Files written before a field existed load too: a device without "card" has
+// none, and a device that held its whole card gives it to the cards.
+TEST(snapshot_json, missing_fields_take_their_defaults_and_an_embedded_card_joins_the_cards)
 {
     AudioSnapshot expected;
     expected.capturedAt = std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + std::chrono::seconds{59167};
     expected.devices = {AudioDevice{}};
     expected.clients = {AudioClient{}};
     EXPECT_EQ(decodeSnapshot(R"({"capturedAt": "2026-12-06T16:26:07Z", "devices": [{}], "clients": [{}]})"), expected);
+
+    const auto earlier = decodeSnapshot(R"({"capturedAt": "2026-12-06T16:26:07Z", "devices": [
+        {"uid": "a", "card": {"name": "bluez_card.1", "activeProfile": "headset_head_unit"}},
+        {"uid": "b", "card": {"name": "bluez_card.1", "activeProfile": "headset_head_unit"}}]})");
+    ASSERT_EQ(earlier.cards.size(), 1u);
+    EXPECT_EQ(earlier.cards[0].activeProfile, "headset_head_unit");
+    EXPECT_EQ(earlier.devices[1].cardName, "bluez_card.1");
 }
 
 TEST(snapshot_json, undecodable_data_is_an_error_that_names_the_field)
@@ -181,6 +201,9 @@ TEST(snapshot_json, undecodable_data_is_an_error_that_names_the_field)
         {R"("devices": [{"bufferFrames": 5e9}])", "devices[0].bufferFrames: number out of range"},
         {R"("devices": [{"outputControls": [{"element": -1}]}])", "devices[0].outputControls[0].element: number out of range"},
         {R"("devices": [{"card": {"profiles": [{"name": "off"}]}}])", "devices[0].card.activeProfile: missing"},
+        {R"("devices": [{"ports": [{"name": "a", "availability": "plugged"}]}])",
+         "devices[0].ports[0].availability: expected one of \"unknown\", \"available\", \"unavailable\""},
+        {R"("appStreams": [{"volume": 2}])", "appStreams[0].volume: out of range (0 to 1)"},
     };
     for (const auto& [fields, error] : rows)
         EXPECT_EQ(decodeError(decodeSnapshot, R"({"capturedAt": "2026-12-06T16:26:07Z", )" + fields + "}"), error);
@@ -206,13 +229,24 @@ TEST(changes_json, every_kind_of_change_round_trips_alone_or_inside_a_repair_res
         {AudioSetting::Mute{"a", AudioDirection::output, 0, true}, AudioSetting::Mute{"a", AudioDirection::output, 0, false}},
         {AudioSetting::Balance{"a", 0.52f}, AudioSetting::Balance{"a", 0.5f}},
         {AudioSetting::Rate{"a", 22050}, AudioSetting::Rate{"a", 48000}},
-        {AudioSetting::Profile{"a", "headset_head_unit"}, AudioSetting::Profile{"a", "a2dp_sink"}},
+        {AudioSetting::Profile{"card", "headset_head_unit"}, AudioSetting::Profile{"card", "a2dp_sink"}},
+        {AudioSetting::Port{"a", AudioDirection::output, "speaker"}, AudioSetting::Port{"a", AudioDirection::output, "hp"}},
+        {AudioSetting::AppVolume{7, "Firefox", 0}, AudioSetting::AppVolume{7, "Firefox", 1}},
+        {AudioSetting::AppMute{7, "Firefox", true}, AudioSetting::AppMute{7, "Firefox", false}},
+        {AudioSetting::AppOutput{7, "Firefox", "a"}, AudioSetting::AppOutput{7, "Firefox", "b"}},
     };
     const std::string encoded = encodeChanges(changes);
     EXPECT_EQ(decodeChanges(encoded), changes);
     // The repair command prints {"message", "changes"}; undo takes that whole.
     EXPECT_EQ(decodeChanges(R"({"message": "done", "changes": )" + encoded + "}"), changes);
     EXPECT_EQ(json::parse(encoded)[3]["after"]["value"], 0.45);
+    EXPECT_EQ(json::parse(encoded)[7]["after"]["card"], "card");
+    EXPECT_EQ(json::parse(encoded)[9]["after"]["app"], "Firefox");
+    // Earlier versions named a Bluetooth card's profile by the device.
+    EXPECT_EQ(decodeChanges(R"([{"before": {"kind": "profile", "uid": "bluez_card.1.output", "value": "x"},
+                                 "after": {"kind": "profile", "uid": "bluez_card.1.output", "value": "y"}}])"),
+              (std::vector<AudioConfigurationChange>{
+                  {AudioSetting::Profile{"bluez_card.1", "x"}, AudioSetting::Profile{"bluez_card.1", "y"}}}));
 }
 
 TEST(changes_json, a_change_that_cannot_be_undone_safely_is_an_error_that_names_the_field)
@@ -226,7 +260,8 @@ TEST(changes_json, a_change_that_cannot_be_undone_safely_is_an_error_that_names_
         return std::string("decoded");
     };
     EXPECT_EQ(error(R"([{"before": {"kind": "loudness", "uid": "a"}, "after": {"kind": "output", "uid": "b"}}])"),
-              "changes[0].before.kind: expected one of output, input, alerts, volume, mute, balance, rate, profile");
+              "changes[0].before.kind: expected one of output, input, alerts, volume, mute, balance, rate, profile, "
+              "port, appVolume, appMute, appOutput");
     EXPECT_EQ(error(R"([{"before": {"kind": "balance", "uid": "a", "value": 0.5}, "after": {"kind": "rate", "uid": "a", "value": 48000}}])"),
               "changes[0]: before and after name different settings");
     EXPECT_EQ(error(R"([{"before": {"kind": "mute", "uid": "a", "element": 0, "value": true}, "after": {"kind": "mute", "uid": "a", "direction": "output", "element": 0, "value": false}}])"),

@@ -51,7 +51,13 @@ DeviceRecord device(Properties properties, std::string port = {}, std::string dr
 
 StreamRecord stream(uint32_t client, bool recording, uint32_t device, Properties properties, bool corked = false)
 {
-    return {recording, 0, client, device, corked, std::move(properties)};
+    StreamRecord s;
+    s.isRecording = recording;
+    s.clientIndex = client;
+    s.deviceIndex = device;
+    s.corked = corked;
+    s.properties = std::move(properties);
+    return s;
 }
 
 }  // namespace
@@ -237,11 +243,11 @@ TEST(pulse_mapping, clients_group_running_streams_by_client_and_name_themselves_
     std::sort(clients.begin(), clients.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
     // Source 3 and sink 3 are different devices.
     const std::vector<AudioClient> expected{
-        {clientID(10), 100, "Firefox", "org.mozilla.firefox", {deviceID(false, 3)}, {deviceID(true, 3)}, true, true},
+        {clientID(10), 100, "Firefox", "org.mozilla.firefox", {deviceID(false, 3)}, {deviceID(true, 3)}, true, true, {}},
         // Without an application name or id, the binary names it.
-        {clientID(11), 200, "arecord", "arecord", {deviceID(false, 5)}, {}, true, false},
+        {clientID(11), 200, "arecord", "arecord", {deviceID(false, 5)}, {}, true, false, {}},
         // With nothing but a pid, the pid names it and there is no bundle id.
-        {clientID(12), 300, "Process 300", std::nullopt, {}, {deviceID(true, 4)}, false, true},
+        {clientID(12), 300, "Process 300", std::nullopt, {}, {deviceID(true, 4)}, false, true, {}},
     };
     EXPECT_EQ(clients, expected);
 }
@@ -379,7 +385,27 @@ DeviceRecord bluetoothRecord(bool isSink, std::string name, uint32_t rate, std::
 
 CardRecord bluetoothCard(std::string active, std::vector<CardProfileRecord> profiles)
 {
-    return {4, "bluez_card.AC_80_0A_12_34_56", std::move(active), std::move(profiles)};
+    return {4, "bluez_card.AC_80_0A_12_34_56", std::move(active), std::move(profiles), {{"device.bus", "bluetooth"}}};
+}
+
+// A reading of one device and its card, for the card rules.
+AudioSnapshot reading(const AudioDevice& device, const CardRecord* card)
+{
+    AudioSnapshot s;
+    s.devices = {device};
+    if (card)
+        s.cards = {toAudioCard(*card)};
+    return s;
+}
+
+bool inCallMode(const AudioDevice& device, const CardRecord* card)
+{
+    return reading(device, card).isInCallMode(device);
+}
+
+std::optional<std::string> profileToRestore(const AudioDevice& device, const CardRecord* card)
+{
+    return reading(device, card).highFidelityProfileToRestore(device);
 }
 
 }  // namespace
@@ -388,9 +414,9 @@ TEST(pulse_mapping, a_pulseaudio_headset_keeps_its_uid_when_the_profile_renames_
 {
     // PulseAudio 16, `pactl list cards` of a Sony headset.
     const std::vector<CardProfileRecord> profiles{
-        {"a2dp_sink", "High Fidelity Playback (A2DP Sink)", 40, true},
-        {"headset_head_unit", "Headset Head Unit (HSP/HFP)", 30, true},
-        {"off", "Off", 0, true},
+        {"a2dp_sink", "High Fidelity Playback (A2DP Sink)", 40, true, 1, 0},
+        {"headset_head_unit", "Headset Head Unit (HSP/HFP)", 30, true, 1, 1},
+        {"off", "Off", 0, true, 0, 0},
     };
     const auto a2dp = bluetoothCard("a2dp_sink", profiles);
     const auto headset = bluetoothCard("headset_head_unit", profiles);
@@ -406,16 +432,16 @@ TEST(pulse_mapping, a_pulseaudio_headset_keeps_its_uid_when_the_profile_renames_
     EXPECT_EQ(listening.uid, "bluez_card.AC_80_0A_12_34_56.output");
     EXPECT_EQ(calling.uid, listening.uid);
     EXPECT_EQ(microphone.uid, "bluez_card.AC_80_0A_12_34_56.input");
-    ASSERT_TRUE(listening.card && calling.card);
-    EXPECT_EQ(calling.card->profiles.size(), 3u);
-    EXPECT_EQ(calling.card->profiles[1],
-              (CardProfile{"headset_head_unit", "Headset Head Unit (HSP/HFP)", true, 30}));
-    EXPECT_FALSE(listening.isInCallMode());
-    EXPECT_FALSE(listening.highFidelityProfileToRestore());
-    EXPECT_TRUE(calling.isInCallMode());
-    EXPECT_EQ(calling.highFidelityProfileToRestore(), "a2dp_sink");
+    EXPECT_EQ(listening.cardName, "bluez_card.AC_80_0A_12_34_56");
+    EXPECT_EQ(toAudioCard(headset).profiles[1],
+              (CardProfile{"headset_head_unit", "Headset Head Unit (HSP/HFP)", true, 30, 1, 1}));
+    EXPECT_EQ(toAudioCard(headset).bus, "bluetooth");
+    EXPECT_FALSE(inCallMode(listening, &a2dp));
+    EXPECT_FALSE(profileToRestore(listening, &a2dp));
+    EXPECT_TRUE(inCallMode(calling, &headset));
+    EXPECT_EQ(profileToRestore(calling, &headset), "a2dp_sink");
     // The whole card is in call mode, the microphone side too.
-    EXPECT_TRUE(microphone.isInCallMode());
+    EXPECT_TRUE(inCallMode(microphone, &headset));
 }
 
 TEST(pulse_mapping, a_pipewire_headset_in_call_mode_restores_its_best_available_a2dp_profile)
@@ -436,8 +462,8 @@ TEST(pulse_mapping, a_pipewire_headset_in_call_mode_restores_its_best_available_
         bluetoothRecord(true, "bluez_output.AC_80_0A_12_34_56.headset-head-unit", 16000, {MONO}, pipeWire), false,
         &card);
     EXPECT_EQ(calling.uid, "bluez_card.AC_80_0A_12_34_56.output");
-    EXPECT_TRUE(calling.isInCallMode());
-    EXPECT_EQ(calling.highFidelityProfileToRestore(), "a2dp-sink-sbc");
+    EXPECT_TRUE(inCallMode(calling, &card));
+    EXPECT_EQ(profileToRestore(calling, &card), "a2dp-sink-sbc");
 
     // Every other profile name is no call mode, whatever the rate says.
     for (const char* profile : {"a2dp-sink", "a2dp-sink-sbc", "off"}) {
@@ -445,31 +471,32 @@ TEST(pulse_mapping, a_pipewire_headset_in_call_mode_restores_its_best_available_
         other.activeProfile = profile;
         const auto d = toAudioDevice(
             bluetoothRecord(true, "bluez_output.AC_80_0A_12_34_56.1", 16000, {FL, FR}, pipeWire), false, &other);
-        EXPECT_FALSE(d.isInCallMode()) << profile;
-        EXPECT_FALSE(d.highFidelityProfileToRestore()) << profile;
+        EXPECT_FALSE(inCallMode(d, &other)) << profile;
+        EXPECT_FALSE(profileToRestore(d, &other)) << profile;
     }
 }
 
 TEST(pulse_mapping, devices_of_other_cards_keep_their_sink_name_and_without_a_card_call_mode_is_the_rate)
 {
     const CardRecord alsa{1, "alsa_card.pci-0000_00_1f.3", "output:analog-stereo+input:analog-stereo",
-                          {{"output:analog-stereo+input:analog-stereo", "Analog Stereo Duplex", 6565, true},
-                           {"off", "Off", 0, true}}};
+                          {{"output:analog-stereo+input:analog-stereo", "Analog Stereo Duplex", 6565, true, 1, 1},
+                           {"off", "Off", 0, true, 0, 0}},
+                          {}};
     DeviceRecord speakers = device({{"device.bus", "pci"}, {"device.class", "sound"}});
     speakers.name = "alsa_output.pci-0000_00_1f.3.analog-stereo";
     speakers.card = 1;
     const auto built = toAudioDevice(speakers, false, &alsa);
     EXPECT_EQ(built.uid, speakers.name);
-    EXPECT_EQ(built.card->name, alsa.name);
-    EXPECT_FALSE(built.isInCallMode());
+    EXPECT_EQ(built.cardName, alsa.name);
+    EXPECT_FALSE(inCallMode(built, &alsa));
 
     // A Bluetooth sink of no card (the test rig's emulated headset) is judged by its rate.
     auto bare = bluetoothRecord(true, "rig_bluetooth_headphones", 16000, {MONO}, {});
     bare.card = noCard;
     const auto emulated = toAudioDevice(bare, false);
     EXPECT_EQ(emulated.uid, "rig_bluetooth_headphones");
-    EXPECT_FALSE(emulated.card);
-    EXPECT_TRUE(emulated.isInCallMode());
+    EXPECT_FALSE(emulated.cardName);
+    EXPECT_TRUE(inCallMode(emulated, nullptr));
     bare.rate = 48000;
-    EXPECT_FALSE(toAudioDevice(bare, false).isInCallMode());
+    EXPECT_FALSE(inCallMode(toAudioDevice(bare, false), nullptr));
 }

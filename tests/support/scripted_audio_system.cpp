@@ -61,10 +61,29 @@ const AudioChannelState* controlOf(const AudioDevice& device, AudioDirection sid
     return found == scratch.end() ? nullptr : &*found;
 }
 
-// The server's own refusals: unknown or dead device, missing or read-only
-// property, value out of range.
+const AppStream* streamOf(const AudioSnapshot& state, const AudioSetting& setting)
+{
+    const auto stream = setting.appStream();
+    return stream ? state.appStream(stream->first, stream->second) : nullptr;
+}
+
+// The server's own refusals: unknown or dead device, card or stream, missing
+// or read-only property, value out of range.
 void validate(const AudioSnapshot& state, const AudioSetting& setting)
 {
+    if (const auto* profile = std::get_if<AudioSetting::Profile>(&setting.value)) {
+        const AudioCard* card = state.card(profile->card);
+        if (!card)
+            throw AudioRepairError::deviceGone();
+        const CardProfile* target = card->profile(profile->value);
+        if (!target || !target->isAvailable)
+            throw AudioRepairError::unsupported();
+        return;
+    }
+    if (setting.appStream() && !streamOf(state, setting))
+        throw AudioRepairError::streamGone();
+    if (setting.uid().empty())
+        return;
     const AudioDevice* device = aliveDevice(state, setting.uid());
     if (!device)
         throw AudioRepairError::deviceGone();
@@ -72,7 +91,7 @@ void validate(const AudioSnapshot& state, const AudioSetting& setting)
     const bool supported = std::visit(
         [&](const auto& s) {
             using Case = std::decay_t<decltype(s)>;
-            if constexpr (std::is_same_v<Case, AudioSetting::Output>)
+            if constexpr (std::is_same_v<Case, AudioSetting::Output> || std::is_same_v<Case, AudioSetting::AppOutput>)
                 return device->outputChannels > 0;
             else if constexpr (std::is_same_v<Case, AudioSetting::Input>)
                 return device->inputChannels > 0;
@@ -86,14 +105,14 @@ void validate(const AudioSnapshot& state, const AudioSetting& setting)
                 return c && c->isMuted && c->canSetMute;
             } else if constexpr (std::is_same_v<Case, AudioSetting::Balance>)
                 return device->balance && device->canSetBalance;
-            else if constexpr (std::is_same_v<Case, AudioSetting::Profile>)
-                return device->card
-                    && std::any_of(device->card->profiles.begin(), device->card->profiles.end(),
-                                   [&](const CardProfile& p) { return p.name == s.value && p.isAvailable; });
-            else
+            else if constexpr (std::is_same_v<Case, AudioSetting::Port>)
+                return device->port(s.value) != nullptr;
+            else if constexpr (std::is_same_v<Case, AudioSetting::Rate>)
                 return device->canSetRate
                     && std::any_of(device->availableRates.begin(), device->availableRates.end(),
                                    [&](const ClosedRange<double>& r) { return r.contains(s.value); });
+            else
+                return false;
         },
         setting.value);
     if (!supported)
@@ -120,13 +139,13 @@ void ScriptedAudioSystem::apply(const AudioSetting& setting)
 
 namespace {
 
-void switchCardProfile(AudioSnapshot& state, const std::string& card, const std::string& profile)
+// A Bluetooth card keeps its devices (and their uids) and changes their rate;
+// the microphone lives only in a call profile.
+void switchBluetoothProfile(AudioSnapshot& state, const std::string& card, CardProfileKind kind)
 {
-    const CardProfileKind kind = cardProfileKind(profile);
     for (auto& d : state.devices) {
-        if (!d.card || d.card->name != card)
+        if (d.cardName != card)
             continue;
-        d.card->activeProfile = profile;
         // A new sink or source, which stays the default where the old one was.
         const AudioObjectID renewed = d.id + 100;
         for (auto* id : {&state.outputID, &state.inputID, &state.systemOutputID})
@@ -140,20 +159,86 @@ void switchCardProfile(AudioSnapshot& state, const std::string& card, const std:
     }
 }
 
+// Any other card makes its devices anew: the old profile's sink and source
+// go, the new profile's come, named after the card and profile. A default
+// that went away (or stood in as the placeholder) moves to the new device.
+void switchSoundCardProfile(AudioSnapshot& state, const AudioCard& card)
+{
+    const CardProfile* profile = card.profile(card.activeProfile);
+    std::erase_if(state.devices, [&](const AudioDevice& d) { return d.cardName == card.name; });
+    AudioObjectID next = 1;
+    for (const auto& d : state.devices)
+        next = std::max(next, d.id + 1);
+    const AudioTransport transport = card.bus == "usb" ? AudioTransport::usb : AudioTransport::builtIn;
+    auto add = [&](bool output) {
+        AudioDevice d;
+        d.id = next++;
+        d.uid = card.name + "." + card.activeProfile + (output ? ".output" : ".input");
+        d.name = card.description + " " + profile->description;
+        d.transport = transport;
+        d.isAlive = true;
+        d.sampleRate = 48000;
+        d.availableRates = {{48000, 48000}};
+        d.cardName = card.name;
+        if (output) {
+            d.outputChannels = 2;
+            d.volume = 0.5f;
+            d.isMuted = false;
+            d.canSetVolume = d.canSetMute = true;
+        } else {
+            d.inputChannels = 2;
+            d.inputControls = {AudioChannelState{0, 0.5f, false, true, true}};
+        }
+        state.devices.push_back(d);
+        auto* id = output ? &state.outputID : &state.inputID;
+        const AudioDevice* current = state.device(*id);
+        if (!current || current->isPlaceholder)
+            *id = d.id;
+    };
+    if (profile && profile->sinks > 0)
+        add(true);
+    if (profile && profile->sources > 0)
+        add(false);
+}
+
+void switchCardProfile(AudioSnapshot& state, const std::string& cardName, const std::string& profile)
+{
+    auto card = std::find_if(state.cards.begin(), state.cards.end(),
+                             [&](const AudioCard& c) { return c.name == cardName; });
+    if (card == state.cards.end())
+        return;
+    card->activeProfile = profile;
+    if (card->bus == "bluetooth")
+        switchBluetoothProfile(state, cardName, cardProfileKind(profile));
+    else
+        switchSoundCardProfile(state, *card);
+}
+
 }  // namespace
 
 void applyToState(AudioSnapshot& state, const AudioSetting& setting)
 {
+    if (const auto* profile = std::get_if<AudioSetting::Profile>(&setting.value))
+        return switchCardProfile(state, profile->card, profile->value);
+    if (const auto stream = setting.appStream()) {
+        auto found = std::find_if(state.appStreams.begin(), state.appStreams.end(), [&](const AppStream& s) {
+            return s.index == stream->first && s.appName == stream->second;
+        });
+        if (found == state.appStreams.end())
+            return;
+        if (const auto* volume = std::get_if<AudioSetting::AppVolume>(&setting.value))
+            found->volume = volume->value;
+        else if (const auto* mute = std::get_if<AudioSetting::AppMute>(&setting.value))
+            found->isMuted = mute->value;
+        else if (const auto* target = state.deviceWithUID(std::get<AudioSetting::AppOutput>(setting.value).uid))
+            found->outputID = target->id;
+        return;
+    }
     auto device = std::find_if(state.devices.begin(), state.devices.end(),
                                [&](const AudioDevice& d) { return d.uid == setting.uid(); });
     if (device == state.devices.end())
         return;
     auto& d = *device;
-    if (const auto* profile = std::get_if<AudioSetting::Profile>(&setting.value)) {
-        if (d.card)
-            switchCardProfile(state, d.card->name, profile->value);
-        return;
-    }
     auto control = [&d](AudioDirection side, uint32_t element) -> AudioChannelState* {
         auto& list = side == AudioDirection::input ? d.inputControls : d.outputControls;
         auto found = std::find_if(list.begin(), list.end(), [element](const auto& c) { return c.element == element; });
@@ -184,6 +269,8 @@ void applyToState(AudioSnapshot& state, const AudioSetting& setting)
                 d.balance = s.value;
             else if constexpr (std::is_same_v<Case, AudioSetting::Rate>)
                 d.sampleRate = s.value;
+            else if constexpr (std::is_same_v<Case, AudioSetting::Port>)
+                d.activePort = s.value;
         },
         setting.value);
 }

@@ -48,9 +48,9 @@ public:
     void setDefaultOutput(const std::string& uid) override { apply(AudioSetting::Output{uid}); }
     void setDefaultInput(const std::string& uid) override { apply(AudioSetting::Input{uid}); }
     void setNominalRate(const std::string& uid, double rate) override { apply(AudioSetting::Rate{uid, rate}); }
-    void setCardProfile(const std::string& uid, const std::string& profile) override
+    void setCardProfile(const std::string& card, const std::string& profile) override
     {
-        apply(AudioSetting::Profile{uid, profile});
+        apply(AudioSetting::Profile{card, profile});
     }
     void startMonitoring(std::function<void()> onChange, std::function<void(Date)> onOverload) override
     {
@@ -98,7 +98,8 @@ private:
 // Writes a setting into a server state the way a sound server would. A
 // Bluetooth card's profile decides its devices: high fidelity plays at 48 kHz
 // without a microphone, a call profile at 16 kHz with one; each switch makes
-// them anew, under new ids.
+// them anew, under new ids. Another card's profile replaces its devices with
+// the profile's own.
 void applyToState(AudioSnapshot& state, const AudioSetting& setting);
 
 // Matches every setting of one case, optionally for one device.

@@ -37,7 +37,7 @@ AudioSnapshot rig()
     auto headphones = output(4, "Headphones", AudioTransport::bluetooth);
     headphones.isAlive = false;
     auto s = snapshot({speakers, hdmi, headphones, input(2, "Microphone")}, 1, 2);
-    s.clients = {AudioClient{7, 4242, "Ardour", {}, {}, {3}, false, true}};
+    s.clients = {AudioClient{7, 4242, "Ardour", {}, {}, {3}, false, true, {}}};
     s.overloadDates = {at(990), at(995)};
     return s;
 }
