@@ -54,18 +54,6 @@ constexpr auto reconnectInterval = std::chrono::seconds{1};
 
 }  // namespace
 
-// One reading: the server info, and the devices and streams as the cache holds them.
-struct PulseAudioSystem::Reading {
-    ServerRecord server;
-    std::vector<DeviceRecord> devices;
-    std::vector<StreamRecord> streams;
-    MonitorMap monitors;
-    std::map<uint32_t, CardRecord> cards;
-    std::optional<AlertEntry> alertEntry;
-    bool streamRestoreRead = false;
-    uint32_t ownClientIndex = PA_INVALID_INDEX;
-};
-
 PulseAudioSystem::PulseAudioSystem(Options options, QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_connectionTag(newConnectionTag()),
       m_cache(std::make_unique<ServerCache>())
@@ -239,11 +227,11 @@ void PulseAudioSystem::disconnect()
     *m_cache = ServerCache{};
 }
 
-std::optional<PulseAudioSystem::Reading> PulseAudioSystem::read()
+std::optional<ServerReading> PulseAudioSystem::read()
 {
     if (!connect())
         return std::nullopt;
-    Reading reading;
+    ServerReading reading;
     for (int round = 0; round < maximumRounds; ++round) {
         CacheRound request;
         request.mainloop = m_mainloop;
@@ -304,41 +292,19 @@ AudioSnapshot PulseAudioSystem::snapshot()
     if (m_isPipeWire)
         takePipeWireDefaults(reading->server, reading->devices);
 
-    AudioSnapshot snapshot;
-    std::set<uint32_t> runningSources;
-    for (const auto& stream : reading->streams) {
-        if (!stream.isRecording || stream.corked || isOwnStream(stream, reading->ownClientIndex)
-            || recordingKindOf(stream, reading->monitors) != RecordingKind::input)
-            continue;
-        runningSources.insert(stream.deviceIndex);
-        snapshot.inputIOActive = true;
-    }
-
+    AudioSnapshot snapshot = snapshotOf(*reading, m_isPipeWire);
     m_devices.clear();
-    const std::string alertSink =
-        alertSinkOf(reading->alertEntry, reading->devices, reading->server.defaultSink, m_isPipeWire);
-    for (const auto& record : reading->devices) {
-        const auto card = reading->cards.find(record.card);
-        AudioDevice device = toAudioDevice(record, !record.isSink && runningSources.count(record.index),
-                                           card == reading->cards.end() ? nullptr : &card->second);
+    for (size_t i = 0; i < snapshot.devices.size(); ++i) {
+        const DeviceRecord& record = reading->devices[i];
+        AudioDevice& device = snapshot.devices[i];
         const auto alsaCard = intProperty(record.properties, "alsa.card");
         const auto pcm = intProperty(record.properties, "alsa.device");
         if (alsaCard && pcm)
             device.exclusiveOwnerPID =
                 exclusiveOwner(m_options.asoundRoot, m_options.procRoot, *alsaCard, *pcm, record.isSink);
-        if (record.name == reading->server.defaultSink)
-            snapshot.outputID = device.id;
-        if (record.name == reading->server.defaultSource)
-            snapshot.inputID = device.id;
-        if (record.isSink && record.name == alertSink)
-            snapshot.systemOutputID = device.id;
         // Looked up by uid; written to by the server's own name.
         m_devices[device.uid] = record;
-        snapshot.devices.push_back(std::move(device));
     }
-
-    for (const auto& [index, card] : reading->cards)
-        snapshot.cards.push_back(toAudioCard(card));
     snapshot.hardwareCards = hardwareCards(m_options.asoundRoot, m_options.procRoot);
     m_cards = std::move(reading->cards);
     m_appStreams.clear();
@@ -346,13 +312,6 @@ AudioSnapshot PulseAudioSystem::snapshot()
         if (!stream.isRecording && !isOwnStream(stream, reading->ownClientIndex))
             m_appStreams[stream.index] = stream;
     m_alertEntry = reading->alertEntry;
-    // pipewire-pulse accepts a new alert device but never routes by it.
-    snapshot.canSetSystemOutput = reading->streamRestoreRead && !m_isPipeWire;
-
-    snapshot.clients = clientsOf(reading->streams, reading->ownClientIndex, reading->monitors);
-    snapshot.appStreams = appStreamsOf(reading->streams, reading->ownClientIndex);
-    snapshot.clientActivityKnown = true;
-    snapshot.inputActivityKnown = true;
     if (m_graphClock)
         for (auto& device : snapshot.devices)
             applyGraphClock(device, *m_graphClock);

@@ -74,15 +74,13 @@ public:
     void serverEvent();
 
 private:
-    struct Reading;
-
     bool connect();
     void subscribe();
     void disconnect();
     // Starts operations with the main loop locked and waits until every one
     // has finished, the deadline passes or the connection drops.
     bool await(const std::function<std::vector<pa_operation*>()>& start, int& pending);
-    std::optional<Reading> read();
+    std::optional<pulse::ServerReading> read();
     AudioSnapshot unreadable(const std::string& message) const;
     const pulse::DeviceRecord& liveDevice(const std::string& uid);
     // Another app's playing stream by its number and app, on a fresh reading.

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <set>
 
 namespace sonorel::pulse {
 
@@ -586,6 +587,42 @@ std::vector<HardwareCard> hardwareCards(const std::filesystem::path& asoundRoot,
         cards.push_back(std::move(card));
     }
     return cards;
+}
+
+AudioSnapshot snapshotOf(const ServerReading& reading, bool isPipeWire)
+{
+    AudioSnapshot snapshot;
+    std::set<uint32_t> runningSources;
+    for (const auto& stream : reading.streams) {
+        if (!stream.isRecording || stream.corked || isOwnStream(stream, reading.ownClientIndex)
+            || recordingKindOf(stream, reading.monitors) != RecordingKind::input)
+            continue;
+        runningSources.insert(stream.deviceIndex);
+        snapshot.inputIOActive = true;
+    }
+    const std::string alertSink =
+        alertSinkOf(reading.alertEntry, reading.devices, reading.server.defaultSink, isPipeWire);
+    for (const auto& record : reading.devices) {
+        const auto card = reading.cards.find(record.card);
+        AudioDevice device = toAudioDevice(record, !record.isSink && runningSources.count(record.index),
+                                           card == reading.cards.end() ? nullptr : &card->second);
+        if (record.name == reading.server.defaultSink)
+            snapshot.outputID = device.id;
+        if (record.name == reading.server.defaultSource)
+            snapshot.inputID = device.id;
+        if (record.isSink && record.name == alertSink)
+            snapshot.systemOutputID = device.id;
+        snapshot.devices.push_back(std::move(device));
+    }
+    for (const auto& [index, card] : reading.cards)
+        snapshot.cards.push_back(toAudioCard(card));
+    // pipewire-pulse accepts a new alert device but never routes by it.
+    snapshot.canSetSystemOutput = reading.streamRestoreRead && !isPipeWire;
+    snapshot.clients = clientsOf(reading.streams, reading.ownClientIndex, reading.monitors);
+    snapshot.appStreams = appStreamsOf(reading.streams, reading.ownClientIndex);
+    snapshot.clientActivityKnown = true;
+    snapshot.inputActivityKnown = true;
+    return snapshot;
 }
 
 }  // namespace sonorel::pulse

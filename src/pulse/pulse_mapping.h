@@ -54,9 +54,6 @@ std::string portTypeName(int type);
 // source, whose name changes with the card's profile.
 AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput, const CardRecord* card = nullptr);
 
-// Monitor source index → the sink it mirrors.
-using MonitorMap = std::map<uint32_t, uint32_t>;
-
 // A recording stream as a microphone recording, a level meter or a capture
 // of what an output plays (the rule the reset tool applies too).
 RecordingKind recordingKindOf(const StreamRecord& stream, const MonitorMap& monitors);
@@ -89,5 +86,11 @@ std::optional<ProcessID> exclusiveOwner(const std::filesystem::path& asoundRoot,
 // The kernel's sound cards from `asoundRoot`/cards, each with the process
 // (not a sound server) that holds one of its playback or capture PCMs.
 std::vector<HardwareCard> hardwareCards(const std::filesystem::path& asoundRoot, const std::filesystem::path& procRoot);
+
+// The model of one reading, with the server's defaults; what is read from
+// elsewhere (exclusive owners, the kernel's cards, the graph clock,
+// overloads, the capture date) is left to the caller. The devices are in the
+// order of `reading.devices`.
+AudioSnapshot snapshotOf(const ServerReading& reading, bool isPipeWire);
 
 }  // namespace sonorel::pulse

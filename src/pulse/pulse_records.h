@@ -103,4 +103,19 @@ struct ServerRecord {
     std::string defaultSource;
 };
 
+// Monitor source index → the sink it mirrors.
+using MonitorMap = std::map<uint32_t, uint32_t>;
+
+// One reading of the server as plain records.
+struct ServerReading {
+    ServerRecord server;
+    std::vector<DeviceRecord> devices;  // monitor sources left out
+    std::vector<StreamRecord> streams;
+    MonitorMap monitors;
+    std::map<uint32_t, CardRecord> cards;
+    std::optional<AlertEntry> alertEntry;
+    bool streamRestoreRead = false;
+    uint32_t ownClientIndex = UINT32_MAX;  // our reading connection
+};
+
 }  // namespace sonorel::pulse
