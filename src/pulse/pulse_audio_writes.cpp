@@ -190,6 +190,16 @@ void PulseAudioSystem::writeAppStream(const AudioSetting& setting)
                 runCommand([&](void* w) {
                     return pa_context_move_sink_input_by_index(m_context, index, sink, onSuccess, w);
                 });
+                // WirePlumber, not pipewire-pulse, moves the stream a moment
+                // after the answer: wait (bounded) so the caller's read-back sees it.
+                const auto start = std::chrono::steady_clock::now();
+                while (std::chrono::steady_clock::now() - start < defaultSettleTime) {
+                    const AudioSnapshot now = snapshot();
+                    const AppStream* moved = now.readError ? nullptr : now.appStream(index, app);
+                    if (!moved || moved->outputID == deviceID(true, sink))
+                        break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
             }
         },
         setting.value);

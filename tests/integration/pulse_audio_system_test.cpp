@@ -1,8 +1,9 @@
 #include "audio/audio_repair_error.h"
+#include "diagnostics/diagnostics.h"
 #include "pulse/pulse_audio_system.h"
 #include "support/audio_rig.h"
+#include "support/recording_client.h"
 #include "support/scripted_audio_system.h"
-#include "support/corked_recorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -171,7 +172,7 @@ TEST_F(pulse_audio_system, refuses_what_the_device_cannot_do)
 // A paused stream is not running input; a running one is, with its device and client.
 TEST_F(pulse_audio_system, a_recording_client_shows_as_running_input_with_its_device_only_while_it_runs)
 {
-    testing::CorkedRecorder paused(rig.address(), headsetMicrophone);
+    testing::RecordingClient paused(rig.address(), headsetMicrophone);
     EXPECT_FALSE(audio.snapshot().isInputActive());
     paused.setCorked(false);
     ASSERT_TRUE(processEventsUntil([&] { return audio.snapshot().isInputActive(); }));
@@ -186,6 +187,52 @@ TEST_F(pulse_audio_system, a_recording_client_shows_as_running_input_with_its_de
     EXPECT_EQ(recorder->inputDeviceIDs, std::vector<AudioObjectID>{deviceNamed(s, headsetMicrophone).id});
     paused.setCorked(true);
     EXPECT_TRUE(processEventsUntil([&] { return !audio.snapshot().isInputActive(); }));
+}
+
+// Volume controls open a 25 Hz peak stream per device: no recording, nobody
+// using audio. Recording what an output plays is not microphone input, but
+// it is named as what a restart would cut.
+TEST_F(pulse_audio_system, level_meters_are_no_recordings_and_a_capture_of_an_output_is_named_apart)
+{
+    testing::RecordingClient monitorMeter(rig.address(), speakers + ".monitor", testing::RecordingClient::Kind::levelMeter);
+    testing::RecordingClient microphoneMeter(rig.address(), microphone, testing::RecordingClient::Kind::levelMeter);
+    rig.startMeter(headsetMicrophone);
+    const auto recordings = [&] {
+        const std::string list = rig.run("pactl", {"list", "short", "source-outputs"});
+        return std::count(list.begin(), list.end(), '\n');
+    };
+    // Once the server lists the meters, the reading still sees no recording and nobody using audio.
+    ASSERT_TRUE(processEventsUntil([&] { return recordings() >= 3; }));
+    const AudioSnapshot metered = audio.snapshot();
+    EXPECT_FALSE(metered.isInputActive());
+    EXPECT_TRUE(metered.clients.empty());
+
+    rig.startCapture(speakers);
+    ASSERT_TRUE(processEventsUntil([&] { return !audio.snapshot().outputCaptureClients().empty(); }));
+    const AudioSnapshot s = audio.snapshot();
+    EXPECT_FALSE(s.isInputActive());
+    EXPECT_EQ(s.outputCaptureClients().front()->capturedOutputIDs,
+              std::vector<AudioObjectID>{deviceNamed(s, speakers).id});
+}
+
+// With every output gone, both servers play to their stand-in, which the
+// output check names as no output at all.
+TEST_F(pulse_audio_system, with_no_output_left_the_placeholder_is_named_and_plays_to_nothing)
+{
+    for (const auto& sink : {speakers, headphones, usbInterface, hdmi, virtualSink})
+        rig.removeDevice(sink);
+    ASSERT_TRUE(processEventsUntil([&] {
+        const AudioDevice* out = audio.snapshot().outputDevice();
+        return out && out->isPlaceholder;
+    }));
+    const AudioSnapshot s = audio.snapshot();
+    EXPECT_EQ(s.outputDevice()->name, "Dummy Output");
+    const auto output = Diagnostics::outputCheck(s, std::nullopt);
+    EXPECT_EQ(output.state, CheckState::issue);
+    // These machines have no sound card at all.
+    EXPECT_EQ(output.detail, "No working sound device is available, so sound plays to Dummy Output, which plays to "
+                             "nothing. The system sees no sound card, so its driver or firmware may be missing. The "
+                             "diagnostic report lists what the system found.");
 }
 
 TEST_F(pulse_audio_system, a_stopped_server_reads_as_unavailable_at_once_and_is_found_again_when_back)

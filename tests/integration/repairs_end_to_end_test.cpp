@@ -1,6 +1,8 @@
 #include "audio/audio_repair_error.h"
+#include "audio/quick_fix_planner.h"
 #include "audio/repair_coordinator.h"
 #include "audio/run_task.h"
+#include "diagnostics/diagnostics.h"
 #include "model/model_json.h"
 #include "pulse/pulse_audio_system.h"
 #include "support/audio_rig.h"
@@ -11,6 +13,9 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
 
 namespace sonorel {
 namespace {
@@ -188,6 +193,84 @@ TEST_F(repairs_end_to_end, bluetooth_headphones_are_reselected_through_the_muted
     EXPECT_EQ(s.outputDevice()->uid, headphones);
     EXPECT_EQ(s.deviceWithUID(speakers)->isMuted, false);
     EXPECT_TRUE(coordinator.lastChanges().empty());
+}
+
+// A sink input as pactl lists it: muted, volume, and the name of its sink.
+struct PactlStream {
+    bool muted = false;
+    std::string volume;
+    std::string sink;
+};
+
+PactlStream pactlStream(const AudioRig& rig, uint32_t index)
+{
+    const std::string list = rig.run("pactl", {"list", "sink-inputs"});
+    const auto start = list.find("Sink Input #" + std::to_string(index) + "\n");
+    const std::string block = list.substr(start, list.find("Sink Input #", start + 1) - start);
+    auto field = [&block](const std::string& name) {
+        const auto at = block.find("\t" + name + ": ");
+        return at == std::string::npos ? std::string{} : block.substr(at + name.size() + 3, block.find('\n', at) - at - name.size() - 3);
+    };
+    PactlStream stream{field("Mute") == "yes", field("Volume"), {}};
+    const std::string sinkIndex = field("Sink");
+    std::istringstream sinks(rig.run("pactl", {"list", "short", "sinks"}));
+    for (std::string line; std::getline(sinks, line);)
+        if (line.starts_with(sinkIndex + "\t"))
+            stream.sink = line.substr(sinkIndex.size() + 1, line.find('\t', sinkIndex.size() + 1) - sinkIndex.size() - 1);
+    return stream;
+}
+
+// One app silent while others play: muted, at zero and moved to another
+// output in the mixer. Each repair is verified on the server and undone, and
+// pactl agrees each time; after the app restarted, undo touches nothing.
+TEST_F(repairs_end_to_end, an_app_muted_at_zero_and_moved_away_plays_again_and_undo_puts_it_back)
+{
+    const int player = rig.startPlaying(hdmi);
+    AppStream app;
+    ASSERT_TRUE(processEventsUntil([&] {
+        const AudioSnapshot s = audio.snapshot();
+        if (s.appStreams.empty())
+            return false;
+        app = s.appStreams.front();
+        return true;
+    }));
+    const QString index = QString::number(app.index);
+    change({"set-sink-input-mute", index, "1"}, AudioSetting::AppMute{app.index, app.appName, true});
+    change({"set-sink-input-volume", index, "0"}, AudioSetting::AppVolume{app.index, app.appName, 0});
+    const AudioSnapshot before = audio.snapshot();
+    EXPECT_EQ(quickFixPlan(Diagnostics::checks(before, std::nullopt), RepairIntent::appOnly, before, std::nullopt),
+              (std::vector{RepairAction::unmuteApp, RepairAction::raiseAppVolume, RepairAction::moveAppToOutput}));
+
+    EXPECT_EQ(repair(RepairAction::unmuteApp), app.appName + " is no longer muted in the mixer.");
+    EXPECT_FALSE(pactlStream(rig, app.index).muted);
+    undoAndExpect({AudioSetting::AppMute{app.index, app.appName, true}});
+    EXPECT_TRUE(pactlStream(rig, app.index).muted);
+
+    EXPECT_EQ(repair(RepairAction::raiseAppVolume), app.appName + " is back at 100% in the mixer; it was at 0%.");
+    EXPECT_NE(pactlStream(rig, app.index).volume.find("100%"), std::string::npos);
+    undoAndExpect({AudioSetting::AppVolume{app.index, app.appName, 0}});
+    EXPECT_NE(pactlStream(rig, app.index).volume.find(" 0%"), std::string::npos);
+
+    EXPECT_EQ(repair(RepairAction::moveAppToOutput),
+              app.appName + " plays through Built-in Audio Analog Stereo again.");
+    EXPECT_EQ(pactlStream(rig, app.index).sink, speakers);
+    const auto moved = coordinator.lastChanges();
+    undoAndExpect({AudioSetting::AppOutput{app.index, app.appName, hdmi}});
+    EXPECT_EQ(pactlStream(rig, app.index).sink, hdmi);
+
+    // The app restarts: its new stream is another, which undo never touches.
+    ::kill(player, SIGTERM);
+    rig.startPlaying(hdmi);
+    ASSERT_TRUE(processEventsUntil([&] {
+        const AudioSnapshot s = audio.snapshot();
+        return s.appStreams.size() == 1 && s.appStreams.front().index != app.index;
+    }));
+    try {
+        coordinator.undo(moved);
+        FAIL() << "undo wrote to another stream";
+    } catch (const AudioRepairError& error) {
+        EXPECT_EQ(error, AudioRepairError::streamGone());
+    }
 }
 
 }  // namespace

@@ -134,20 +134,32 @@ void AudioRig::removeDevice(const std::string& name) const
     throw std::runtime_error("no module made " + name);
 }
 
-void AudioRig::startRecording(const std::string& source)
+int AudioRig::startClient(const QString& kind, const std::string& device)
 {
-    QStringList arguments{"record"};
-    if (!source.empty())
-        arguments << "--device" << QString::fromStdString(source);
-    rig(arguments);
+    QStringList arguments{kind};
+    if (!device.empty())
+        arguments << "--device" << QString::fromStdString(device);
+    return std::stoi(rig(arguments));
 }
 
-void AudioRig::startPlaying(const std::string& sink)
+int AudioRig::startRecording(const std::string& source)
 {
-    QStringList arguments{"play"};
-    if (!sink.empty())
-        arguments << "--device" << QString::fromStdString(sink);
-    rig(arguments);
+    return startClient("record", source);
+}
+
+int AudioRig::startPlaying(const std::string& sink)
+{
+    return startClient("play", sink);
+}
+
+int AudioRig::startMeter(const std::string& source)
+{
+    return startClient("meter", source);
+}
+
+int AudioRig::startCapture(const std::string& sink)
+{
+    return startClient("capture", sink);
 }
 
 int AudioRig::startStalledPlayer(const std::string& sink) const

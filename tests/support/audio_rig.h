@@ -58,9 +58,13 @@ public:
                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     // Unloads the module that made this sink or source.
     void removeDevice(const std::string& name) const;
-    // Starts a recording or playing client; it stops with the rig.
-    void startRecording(const std::string& source = {});
-    void startPlaying(const std::string& sink = {});
+    // Start a client that stops with the rig; each returns its PID. A meter
+    // reads 25 levels a second (as volume controls do); a capture records
+    // what a sink plays, at full rate (as a screen recorder does).
+    int startRecording(const std::string& source = {});
+    int startPlaying(const std::string& sink = {});
+    int startMeter(const std::string& source = {});
+    int startCapture(const std::string& sink = {});
     // On PipeWire: plays silence into `sink` from a native client, then stops
     // that client inside its cycle, so the graph waits for it every cycle from
     // then on. Returns its PID; the caller resumes and ends it.
@@ -74,6 +78,7 @@ public:
 
 private:
     void start();
+    int startClient(const QString& kind, const std::string& device);
     std::string rig(const QStringList& arguments) const;
 
     std::string m_server;

@@ -1,4 +1,4 @@
-#include "support/corked_recorder.h"
+#include "support/recording_client.h"
 
 #include <pulse/context.h>
 #include <pulse/stream.h>
@@ -19,27 +19,43 @@ void signal(void* userdata)
 
 }  // namespace
 
-CorkedRecorder::CorkedRecorder(const std::string& serverAddress, const std::string& source)
+RecordingClient::RecordingClient(const std::string& serverAddress, const std::string& source, Kind kind)
 {
     m_mainloop = pa_threaded_mainloop_new();
     pa_threaded_mainloop_start(m_mainloop);
     pa_threaded_mainloop_lock(m_mainloop);
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), "Corked recorder");
+    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop),
+                               kind == Kind::levelMeter ? "Volume Control" : "Paused recorder");
     pa_context_set_state_callback(m_context, [](pa_context*, void* loop) { signal(loop); }, m_mainloop);
     pa_context_connect(m_context, serverAddress.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr);
     pa_threaded_mainloop_unlock(m_mainloop);
-    waitUntil([](CorkedRecorder& r) { return pa_context_get_state(r.m_context) == PA_CONTEXT_READY; });
+    waitUntil([](RecordingClient& r) { return pa_context_get_state(r.m_context) == PA_CONTEXT_READY; });
 
     pa_threaded_mainloop_lock(m_mainloop);
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 16000, 1};
-    m_stream = pa_stream_new(m_context, "paused recording", &spec, nullptr);
+    const bool meter = kind == Kind::levelMeter;
+    const pa_sample_spec spec = meter ? pa_sample_spec{PA_SAMPLE_FLOAT32LE, 25, 1} : pa_sample_spec{PA_SAMPLE_S16LE, 16000, 1};
+    m_stream = pa_stream_new(m_context, meter ? "Peak detect" : "paused recording", &spec, nullptr);
     pa_stream_set_state_callback(m_stream, [](pa_stream*, void* loop) { signal(loop); }, m_mainloop);
-    pa_stream_connect_record(m_stream, source.c_str(), nullptr, PA_STREAM_START_CORKED);
+    // A meter reads its peaks as they come, as pavucontrol does.
+    pa_stream_set_read_callback(
+        m_stream,
+        [](pa_stream* stream, size_t, void*) {
+            const void* data = nullptr;
+            size_t bytes = 0;
+            if (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0)
+                pa_stream_drop(stream);
+        },
+        nullptr);
+    const pa_buffer_attr attributes{uint32_t(-1), uint32_t(-1), uint32_t(-1), uint32_t(-1), sizeof(float)};
+    pa_stream_connect_record(m_stream, source.c_str(), meter ? &attributes : nullptr,
+                             meter ? pa_stream_flags_t(PA_STREAM_DONT_MOVE | PA_STREAM_PEAK_DETECT
+                                                       | PA_STREAM_ADJUST_LATENCY)
+                                   : PA_STREAM_START_CORKED);
     pa_threaded_mainloop_unlock(m_mainloop);
-    waitUntil([](CorkedRecorder& r) { return pa_stream_get_state(r.m_stream) == PA_STREAM_READY; });
+    waitUntil([](RecordingClient& r) { return pa_stream_get_state(r.m_stream) == PA_STREAM_READY; });
 }
 
-CorkedRecorder::~CorkedRecorder()
+RecordingClient::~RecordingClient()
 {
     pa_threaded_mainloop_lock(m_mainloop);
     if (m_stream) {
@@ -53,24 +69,24 @@ CorkedRecorder::~CorkedRecorder()
     pa_threaded_mainloop_free(m_mainloop);
 }
 
-void CorkedRecorder::setCorked(bool corked)
+void RecordingClient::setCorked(bool corked)
 {
     m_done = false;
     pa_threaded_mainloop_lock(m_mainloop);
     pa_operation* operation = pa_stream_cork(
         m_stream, corked ? 1 : 0,
         [](pa_stream*, int, void* self) {
-            auto* recorder = static_cast<CorkedRecorder*>(self);
+            auto* recorder = static_cast<RecordingClient*>(self);
             recorder->m_done = true;
             signal(recorder->m_mainloop);
         },
         this);
     pa_operation_unref(operation);
     pa_threaded_mainloop_unlock(m_mainloop);
-    waitUntil([](CorkedRecorder& r) { return r.m_done; });
+    waitUntil([](RecordingClient& r) { return r.m_done; });
 }
 
-void CorkedRecorder::waitUntil(bool (*ready)(CorkedRecorder&))
+void RecordingClient::waitUntil(bool (*ready)(RecordingClient&))
 {
     // Polled with short sleeps so that a stuck server fails the test instead of hanging it.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
