@@ -12,6 +12,7 @@
 #include <csignal>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <functional>
@@ -175,6 +176,28 @@ TEST(reset_tool, restarts_the_users_own_server_unless_it_records_as_the_user_and
     const QString uid = QString::number(user.uid);
     const std::vector<std::function<Outcome()>> asRootAndAsTheUser{
         [&] { return runProgram(user.tool(), {uid}); }, [&] { return user.asUser({user.tool(), uid}); }};
+
+    const auto rigClient = [&](const QString& kind, const std::string& device) {
+        return std::stoi(user.asUser({user.dir + "/audio-rig", kind, "--dir", user.dir + "/rig", "--device",
+                                      QString::fromStdString(device)})
+                             .out);
+    };
+    const auto recordings = [&] {
+        const std::string list = user.pactl({"list", "short", "source-outputs"}).out;
+        return std::count(list.begin(), list.end(), '\n');
+    };
+    // As the app: level meters are no recording, a capture of what an output plays is one.
+    const int meter = rigClient("meter", speakers + ".monitor");
+    ASSERT_TRUE(processEventsUntil([&] { return recordings() == 1; }));
+    EXPECT_EQ(user.asUser({user.tool(), "--check-input"}).status, 0);
+    const int capture = rigClient("capture", speakers);
+    ASSERT_TRUE(processEventsUntil([&] { return recordings() == 2; }));
+    const Outcome captured = user.asUser({user.tool(), "--check-input"});
+    EXPECT_EQ(captured.status, 23);
+    EXPECT_EQ(captured.err, "SONOREL_INPUT_ACTIVE\n");
+    kill(meter, SIGTERM);
+    kill(capture, SIGTERM);
+    ASSERT_TRUE(processEventsUntil([&] { return recordings() == 0; }));
 
     const int recordingSince = user.serverPid();
     const int recorder = std::stoi(user.asUser({user.dir + "/audio-rig", "record", "--dir", user.dir + "/rig"}).out);
