@@ -48,8 +48,9 @@ std::vector<RepairAction> playbackPlan(const std::vector<DiagnosticCheck>& check
         return {RepairAction::openBluetooth};
 
     std::vector<RepairAction> plan;
-    for (RepairAction action : {RepairAction::restoreOutput, RepairAction::unmute, RepairAction::useBuiltInMic,
-                                RepairAction::normalizeRate, RepairAction::restartAudio})
+    for (RepairAction action : {RepairAction::restoreOutput, RepairAction::turnOnOutput, RepairAction::switchOutputPort,
+                                RepairAction::unmute, RepairAction::useBuiltInMic, RepairAction::normalizeRate,
+                                RepairAction::restartAudio})
         if (offered.count(action))
             plan.push_back(action);
     if (plan.empty() && std::any_of(candidates.begin(), candidates.end(), [](const DiagnosticCheck& c) {

@@ -67,16 +67,6 @@ const AudioDevice* outputOfCard(const AudioSnapshot& snapshot, const std::string
     return nullptr;
 }
 
-// The apps of some streams, each once, in order.
-std::vector<std::string> appsOf(const std::vector<const AppStream*>& streams)
-{
-    std::vector<std::string> apps;
-    for (const AppStream* stream : streams)
-        if (std::find(apps.begin(), apps.end(), stream->appName) == apps.end())
-            apps.push_back(stream->appName);
-    return apps;
-}
-
 std::string isOrAre(const std::vector<std::string>& apps)
 {
     return namesText(apps) + (apps.size() == 1 ? " is" : " are");
@@ -365,7 +355,7 @@ std::string RepairCoordinator::unmuteApps(const AudioSnapshot& before)
     for (const AppStream* stream : streams)
         settings.push_back(AudioSetting::AppMute{stream->index, stream->appName, false});
     apply(settings);
-    return isOrAre(appsOf(streams)) + " no longer muted in the mixer.";
+    return isOrAre(appNames(streams)) + " no longer muted in the mixer.";
 }
 
 std::string RepairCoordinator::raiseAppVolume(const AudioSnapshot& before)
@@ -375,7 +365,7 @@ std::string RepairCoordinator::raiseAppVolume(const AudioSnapshot& before)
     for (const AppStream* stream : streams)
         settings.push_back(AudioSetting::AppVolume{stream->index, stream->appName, 1.0f});
     apply(settings);
-    return isOrAre(appsOf(streams)) + " back at 100% in the mixer; it was at 0%.";
+    return isOrAre(appNames(streams)) + " back at 100% in the mixer; it was at 0%.";
 }
 
 std::string RepairCoordinator::moveAppsToOutput(const AudioSnapshot& before)
@@ -388,7 +378,7 @@ std::string RepairCoordinator::moveAppsToOutput(const AudioSnapshot& before)
     for (const AppStream* stream : streams)
         settings.push_back(AudioSetting::AppOutput{stream->index, stream->appName, out->uid});
     apply(settings);
-    const auto apps = appsOf(streams);
+    const auto apps = appNames(streams);
     return namesText(apps) + (apps.size() == 1 ? " plays" : " play") + " through " + out->name + " again.";
 }
 

@@ -11,6 +11,14 @@ int countWhere(const std::vector<DiagnosticCheck>& checks, auto predicate)
     return int(std::count_if(checks.begin(), checks.end(), predicate));
 }
 
+// No output can play: what the user hears first, whatever else needs care.
+bool hasNoWorkingOutput(const std::vector<DiagnosticCheck>& checks)
+{
+    return std::any_of(checks.begin(), checks.end(), [](const DiagnosticCheck& c) {
+        return c.kind == CheckKind::output && c.state == CheckState::issue;
+    });
+}
+
 }  // namespace
 
 int attentionCount(const std::vector<DiagnosticCheck>& checks)
@@ -39,6 +47,8 @@ std::string headline(const std::vector<DiagnosticCheck>& checks, bool isFixing,
         return "Giving your audio a fresh start.";
     if (readError)
         return "Let\u2019s reconnect to your audio.";
+    if (hasNoWorkingOutput(checks))
+        return "Your sound has no working output.";
     if (attentionCount(checks) > 0)
         return "Your audio could use a little care.";
     if (isSoundMuted(checks))
@@ -53,6 +63,8 @@ std::string statusLine(const std::vector<DiagnosticCheck>& checks, bool isFixing
         return "Fixing audio";
     if (readError)
         return "Audio unavailable";
+    if (hasNoWorkingOutput(checks))
+        return "No working output";
     const int count = attentionCount(checks);
     if (count == 0)
         return isSoundMuted(checks) ? "No faults detected. Sound is muted." : "No faults detected";

@@ -213,6 +213,15 @@ const AudioDevice* AudioSnapshot::fallbackOutput() const
     return nullptr;
 }
 
+std::vector<std::string> appNames(const std::vector<const AppStream*>& streams)
+{
+    std::vector<std::string> apps;
+    for (const AppStream* stream : streams)
+        if (std::find(apps.begin(), apps.end(), stream->appName) == apps.end())
+            apps.push_back(stream->appName);
+    return apps;
+}
+
 bool isRecent(Date date, Date capturedAt)
 {
     const auto age = capturedAt - date;

@@ -260,6 +260,9 @@ inline bool canReselectOutput(const AudioSnapshot& snapshot)
     return snapshot.reselectionAlternate() != nullptr;
 }
 
+// The apps of some streams, each once, in order.
+std::vector<std::string> appNames(const std::vector<const AppStream*>& streams);
+
 // The one window for "recent" overloads: at least 0 and below 120 seconds old.
 bool isRecent(Date date, Date capturedAt);
 

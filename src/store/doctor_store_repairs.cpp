@@ -43,6 +43,20 @@ bool isOnly(const std::vector<RepairAction>& actions, RepairAction action)
     return actions.size() == 1 && actions.front() == action;
 }
 
+// "Quick Fix unmutes Firefox and moves VLC to Speakers in the mixer."
+std::string appOnlySummary(const AudioSnapshot& snapshot, const std::vector<RepairAction>& plan)
+{
+    std::vector<std::string> work;
+    if (contains(plan, RepairAction::unmuteApp))
+        work.push_back("unmutes " + namesText(appNames(snapshot.mutedAppStreams())));
+    if (contains(plan, RepairAction::raiseAppVolume))
+        work.push_back("raises " + namesText(appNames(snapshot.silentAppStreams())) + " from 0%");
+    if (contains(plan, RepairAction::moveAppToOutput) && snapshot.outputDevice())
+        work.push_back("moves " + namesText(appNames(snapshot.appStreamsElsewhere())) + " to "
+                       + snapshot.outputDevice()->name);
+    return "Quick Fix " + namesText(work) + " in the mixer.";
+}
+
 
 }  // namespace
 
@@ -101,6 +115,12 @@ std::string DoctorStore::quickFixSummary() const
         return "Open Troubleshoot for a guided " + lowercased(label(m_intent)) + " check.";
     if (isOnly(plan, RepairAction::unmute))
         return "Your computer is muted. Quick Fix turns the sound back on.";
+    if (contains(plan, RepairAction::turnOnOutput))
+        return "Sound plays nowhere. Quick Fix turns the sound card’s output on, then checks the result.";
+    if (contains(plan, RepairAction::switchOutputPort))
+        return "The connector in use is unplugged. Quick Fix switches to one that can play.";
+    if (m_intent == RepairIntent::appOnly)
+        return appOnlySummary(m_snapshot, plan);
     if (isOnly(plan, RepairAction::openBluetooth))
         return "Reconnect your preferred headphones in Bluetooth settings.";
     if (contains(plan, RepairAction::restartAudio))

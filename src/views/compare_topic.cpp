@@ -1,6 +1,7 @@
 #include "views/compare_topic.h"
 
 #include "store/doctor_store.h"
+#include "views/app_mixer_box.h"
 #include "views/doctor_theme.h"
 #include "views/troubleshoot_topics.h"
 
@@ -80,6 +81,9 @@ CompareTopic::CompareTopic(DoctorStore& store, bool emphasized, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 4, 0, 4);
     layout->setSpacing(14);
+    // The usual reason one app alone is silent comes first: its own mute, level or output.
+    m_mixer = new AppMixerBox(store, emphasized, this);
+    layout->addWidget(m_mixer);
     auto* lead = theme::label(QStringLiteral("Compare Doctor’s quiet tone with the app that sounds wrong, on the same output."),
                               this, theme::secondaryText(palette()), 9.5);
     lead->setWordWrap(true);
@@ -161,7 +165,7 @@ void CompareTopic::refresh()
     m_stepOneTitle->setText(QStringLiteral("Play Doctor’s tone on ") + name + QLatin1Char('.'));
     const bool canPlay = !m_store.isFixing() && output;
     m_play->setEnabled(canPlay);
-    m_play->setProminent(m_emphasized && isolation.reference == Result::notTested);
+    m_play->setProminent(m_emphasized && isolation.reference == Result::notTested && !m_mixer->offersRepair());
     m_another->setEnabled(canPlay);
     showResult(m_reference, isolation.reference);
     showResult(m_affected, isolation.affected);

@@ -9,6 +9,7 @@ class QPushButton;
 
 namespace sonorel {
 
+class AppMixerBox;
 class DoctorStore;
 class TopicButton;
 
@@ -26,6 +27,7 @@ private:
 
     DoctorStore& m_store;
     const bool m_emphasized;
+    AppMixerBox* m_mixer = nullptr;
     QLabel* m_stepOneTitle = nullptr;
     TopicButton* m_play = nullptr;
     QComboBox* m_reference = nullptr;

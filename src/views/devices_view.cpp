@@ -66,8 +66,28 @@ bool managesOwnVolume(const AudioDevice& device)
            && std::none_of(controls.begin(), controls.end(), [](const AudioChannelState& c) { return c.canSetVolume; });
 }
 
+// Every connector of the device, the one in use and the unplugged ones marked:
+// "Ports: Headphones (in use, not plugged in) · Speakers".
+std::string portsLine(const AudioDevice& device)
+{
+    std::string line;
+    for (const auto& port : device.ports) {
+        std::vector<std::string> marks;
+        if (port.name == device.activePort)
+            marks.push_back("in use");
+        if (port.availability == PortAvailability::unavailable)
+            marks.push_back("not plugged in");
+        line += (line.empty() ? "Ports: " : " · ") + port.description;
+        for (size_t i = 0; i < marks.size(); ++i)
+            line += (i == 0 ? " (" : ", ") + marks[i] + (i + 1 == marks.size() ? ")" : "");
+    }
+    return line;
+}
+
 std::string subtitle(const AudioDevice& device, AudioDirection side)
 {
+    if (device.isPlaceholder)
+        return "The audio service’s stand-in when no output works: it plays to nothing";
     const int channels = side == AudioDirection::input ? device.inputChannels : device.outputChannels;
     return std::string(label(device.transport)) + " · "
            + (device.sampleRate ? kilohertzText(*device.sampleRate) : "Unavailable") + " · "
@@ -387,7 +407,14 @@ QWidget* DevicesView::deviceRow(const AudioDevice& device, AudioDirection side)
     text->addLayout(nameRow);
     QLabel* detail = theme::label(qs(subtitle(device, side)), row, theme::secondaryText(palette()));
     detail->setObjectName(QStringLiteral("device-subtitle"));
+    detail->setWordWrap(true);
     text->addWidget(detail);
+    if (!device.ports.empty()) {
+        QLabel* ports = theme::label(qs(portsLine(device)), row, theme::secondaryText(palette()));
+        ports->setObjectName(QStringLiteral("device-ports"));
+        ports->setWordWrap(true);
+        text->addWidget(ports);
+    }
     top->addLayout(text, 1);
     top->addWidget(rowTrailer(device, side, row), 0, Qt::AlignVCenter);
     column->addLayout(top);

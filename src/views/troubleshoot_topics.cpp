@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace sonorel {
@@ -60,6 +61,12 @@ bool offers(const DoctorStore& store, CheckKind kind, RepairAction action)
 {
     const DiagnosticCheck* check = checkOf(store, kind);
     return check && check->action == action;
+}
+
+bool needsAttention(const DoctorStore& store, CheckKind kind)
+{
+    const DiagnosticCheck* check = checkOf(store, kind);
+    return check && (check->state == CheckState::issue || check->state == CheckState::warning);
 }
 
 bool isBluetoothOutput(const AudioSnapshot& snapshot)
@@ -204,11 +211,18 @@ public:
     OutputTopic(DoctorStore& store, bool emphasized, QWidget* parent) : TopicView(store, emphasized, parent)
     {
         m_name = headline();
+        // Why nothing plays (the stand-in output, a card turned off, an unplugged connector).
+        m_detail = new CheckDetail(CheckKind::output, this);
+        m_layout->addWidget(m_detail);
         QHBoxLayout* row = buttonRow();
         m_restoreSound = topicButton(row, QStringLiteral("Restore sound"), "output-restore-sound",
                                      [this] { run(RepairAction::unmute); });
         m_restoreOutput = topicButton(row, QStringLiteral("Restore output"), "output-restore-output",
                                       [this] { run(RepairAction::restoreOutput); });
+        m_turnOn = topicButton(row, qs(title(RepairAction::turnOnOutput)), "output-turn-on",
+                               [this] { run(RepairAction::turnOnOutput); });
+        m_switchPort = topicButton(row, qs(title(RepairAction::switchOutputPort)), "output-switch-port",
+                                   [this] { run(RepairAction::switchOutputPort); });
         m_tone = topicButton(row, {}, "output-test-tone", [this] { playTone(); });
         plainButton(row, QStringLiteral("Choose another output"), [this] { m_store.setSelectedPage(DoctorPage::devices); });
         paneButton(row, QStringLiteral("Sound settings"), SettingsPane::sound);
@@ -227,35 +241,86 @@ private:
         const AudioDevice* output = m_store.snapshot().outputDevice();
         const bool fixing = m_store.isFixing();
         m_name->setText(output ? qs(output->name) : QStringLiteral("No output selected"));
+        m_detail->refresh(m_store);
+        m_detail->setVisible(needsAttention(m_store, CheckKind::output));
         const bool sound = offers(m_store, CheckKind::volume, RepairAction::unmute);
-        const bool restore = offers(m_store, CheckKind::output, RepairAction::restoreOutput);
         m_restoreSound->setVisible(sound);
         m_restoreSound->setProminent(m_emphasized);
         m_restoreSound->setEnabled(!fixing);
-        m_restoreOutput->setVisible(restore);
-        m_restoreOutput->setProminent(m_emphasized && !sound);
-        m_restoreOutput->setEnabled(!fixing);
+        // The output row offers at most one of these.
+        bool restore = false;
+        for (auto [button, action] : {std::pair{m_restoreOutput, RepairAction::restoreOutput},
+                                      std::pair{m_turnOn, RepairAction::turnOnOutput},
+                                      std::pair{m_switchPort, RepairAction::switchOutputPort}}) {
+            const bool offered = offers(m_store, CheckKind::output, action);
+            restore = restore || offered;
+            button->setVisible(offered);
+            button->setProminent(m_emphasized && !sound);
+            // A card's profile switch could cut a recording on that card.
+            button->setEnabled(!fixing && !(action == RepairAction::turnOnOutput && m_store.snapshot().isInputBusy()));
+        }
         m_tone->setText(m_store.tone().isPlaying() ? QStringLiteral("Stop tone") : QStringLiteral("Play test tone"));
         m_tone->setProminent(m_emphasized && !sound && !restore);
         m_tone->setEnabled(!fixing && output);
     }
 
     QLabel* m_name = nullptr;
+    CheckDetail* m_detail = nullptr;
     TopicButton* m_restoreSound = nullptr;
     TopicButton* m_restoreOutput = nullptr;
+    TopicButton* m_turnOn = nullptr;
+    TopicButton* m_switchPort = nullptr;
     TopicButton* m_tone = nullptr;
 };
 
 QString routeText(const AudioSnapshot& snapshot, const std::vector<AudioObjectID>& ids, bool running)
 {
-    if (ids.empty())
+    const auto names = snapshot.deviceNames(ids);
+    if (names.empty())
         return running ? QStringLiteral("Active, route unavailable") : QStringLiteral("None reported");
-    QStringList names;
-    for (const AudioObjectID id : ids) {
-        const AudioDevice* device = snapshot.device(id);
-        names << (device ? qs(device->name) : QStringLiteral("Device %1").arg(id));
+    QStringList shown;
+    for (const auto& name : names)
+        shown << qs(name);
+    return shown.join(QStringLiteral(", "));
+}
+
+// An app's own stream as its mixer shows it: "In the mixer: HDMI · 40% · muted".
+QString mixerText(const AudioSnapshot& snapshot, const AppStream& stream)
+{
+    const AudioDevice* output = snapshot.device(stream.outputID);
+    return QStringLiteral("In the mixer: ") + (output ? qs(output->name) : QStringLiteral("no output"))
+           + QStringLiteral(" · %1%").arg(wholePercent(stream.volume))
+           + (stream.isMuted ? QStringLiteral(" · muted") : QString())
+           + (stream.isCorked ? QStringLiteral(" · paused") : QString());
+}
+
+// One row per app: the clients using audio, then apps whose streams are all paused.
+QStringList audioUserLines(const AudioSnapshot& snapshot)
+{
+    QStringList lines;
+    std::vector<const AppStream*> shown;
+    auto streamsOf = [&](ProcessID pid, const std::string& name) {
+        QString text;
+        for (const auto& stream : snapshot.appStreams)
+            if (stream.appName == name && (stream.pid == pid || stream.pid == 0)) {
+                text += QLatin1Char('\n') + mixerText(snapshot, stream);
+                shown.push_back(&stream);
+            }
+        return text;
+    };
+    for (const auto& client : snapshot.clients) {
+        QString line = qs(client.name) + QLatin1Char('\n') + QStringLiteral("Input: ")
+                       + routeText(snapshot, client.inputDeviceIDs, client.isRunningInput)
+                       + QStringLiteral(" · Output: ")
+                       + routeText(snapshot, client.outputDeviceIDs, client.isRunningOutput);
+        if (const auto captured = snapshot.deviceNames(client.capturedOutputIDs); !captured.empty())
+            line += QStringLiteral(" · Records what ") + qs(namesText(captured)) + QStringLiteral(" plays");
+        lines << line + streamsOf(client.pid, client.name);
     }
-    return names.join(QStringLiteral(", "));
+    for (const auto& stream : snapshot.appStreams)
+        if (std::find(shown.begin(), shown.end(), &stream) == shown.end())
+            lines << qs(stream.appName) + QLatin1Char('\n') + mixerText(snapshot, stream);
+    return lines;
 }
 
 class AudioUsersTopic final : public TopicView {
@@ -287,24 +352,21 @@ private:
     {
         const AudioSnapshot& snapshot = m_store.snapshot();
         m_unknown->setVisible(!snapshot.clientActivityKnown);
-        QStringList lines;
-        for (const auto& client : snapshot.clients)
-            lines << qs(client.name) + QLatin1Char('\n') + QStringLiteral("Input: ")
-                         + routeText(snapshot, client.inputDeviceIDs, client.isRunningInput) + QStringLiteral(" · Output: ")
-                         + routeText(snapshot, client.outputDeviceIDs, client.isRunningOutput);
+        const QStringList lines = audioUserLines(snapshot);
         if (lines != m_shown) {
             m_shown = lines;
             qDeleteAll(m_clients->findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
-            if (snapshot.clients.empty())
+            if (lines.empty())
                 m_clientRows->addWidget(new QLabel(QStringLiteral("No apps are using audio right now."), m_clients));
             for (const auto& line : lines) {
-                const auto parts = line.split(QLatin1Char('\n'));
-                auto* name = new QLabel(parts[0], m_clients);
-                theme::setPointSize(name, 10, QFont::DemiBold);
-                auto* routes = theme::label(parts[1], m_clients, theme::secondaryText(palette()), 8.5);
+                const auto name = line.section(QLatin1Char('\n'), 0, 0);
+                auto* title = new QLabel(name, m_clients);
+                theme::setPointSize(title, 10, QFont::DemiBold);
+                auto* routes = theme::label(line.section(QLatin1Char('\n'), 1), m_clients,
+                                            theme::secondaryText(palette()), 8.5);
                 routes->setWordWrap(true);
                 routes->setContentsMargins(0, 0, 0, 6);
-                m_clientRows->addWidget(name);
+                m_clientRows->addWidget(title);
                 m_clientRows->addWidget(routes);
             }
         }
@@ -313,7 +375,8 @@ private:
         m_reselect->setProminent(m_emphasized);
         m_reselect->setEnabled(!m_store.isFixing() && !snapshot.isInputBusy());
         m_note->setVisible(!snapshot.clients.empty());
-        m_more->setText(QStringLiteral("Doctor cannot see an app’s own mute setting or individual browser tabs.")
+        m_more->setText(QStringLiteral("Doctor sees each app’s own volume, mute and output in the mixer, but not individual "
+                                       "browser tabs.")
                         + (bluetooth ? QStringLiteral(" Before reselecting headphones, finish any call or recording. The "
                                                       "computer’s speakers stay muted during the switch. Reconnect missing "
                                                       "headphones in Bluetooth settings.")
@@ -344,8 +407,8 @@ public:
                                  [this] { run(RepairAction::reselectOutput); });
         paneButton(row, QStringLiteral("Bluetooth settings"), SettingsPane::bluetooth)
             ->setObjectName(QStringLiteral("bluetooth-settings"));
-        caption(QStringLiteral("Headphones sound muffled while their own microphone is in use. Using the built-in "
-                               "microphone gives the music its full quality back."));
+        m_promise = caption(QStringLiteral("Headphones sound muffled while their own microphone is in use. Using the "
+                                           "built-in microphone gives the music its full quality back."));
         moreAbout(QStringLiteral("Finish any call or recording before switching the microphone or reselecting the "
                                  "headphones. The computer’s speakers stay muted during a reselect. Doctor cannot re-pair "
                                  "headphones or measure signal strength; reconnect missing headphones in Bluetooth "
@@ -369,9 +432,14 @@ private:
         m_useBuiltIn->setVisible(microphone);
         m_useBuiltIn->setProminent(m_emphasized);
         m_useBuiltIn->setEnabled(enabled);
-        m_reselect->setVisible(bluetooth);
+        // In call mode without a high-fidelity mode to go to, no switch restores quality: nothing promises it.
+        const AudioDevice* output = snapshot.outputDevice();
+        const AudioCard* card = output ? snapshot.cardOf(*output) : nullptr;
+        const bool stuck = bluetooth && card && snapshot.isInCallMode(*output) && !card->bestHighFidelityProfile();
+        m_reselect->setVisible(bluetooth && !stuck);
         m_reselect->setProminent(m_emphasized && !microphone);
         m_reselect->setEnabled(enabled);
+        m_promise->setVisible(!stuck);
     }
 
     QLabel* m_name = nullptr;
@@ -379,6 +447,7 @@ private:
     QLabel* m_notPlaying = nullptr;
     TopicButton* m_useBuiltIn = nullptr;
     TopicButton* m_reselect = nullptr;
+    QLabel* m_promise = nullptr;
 };
 
 class MicrophoneTopic final : public TopicView {
@@ -388,7 +457,12 @@ public:
         m_name = headline();
         m_channels = new LineList(this);
         m_layout->addWidget(m_channels);
+        // What keeps the microphone silent: an unplugged jack, the hardware held by another program.
+        m_problems = new LineList(this);
+        m_layout->addWidget(m_problems);
         QHBoxLayout* row = buttonRow();
+        m_switchPort = topicButton(row, qs(title(RepairAction::switchInputPort)), "microphone-switch-port",
+                                   [this] { run(RepairAction::switchInputPort); });
         m_restore = topicButton(row, QStringLiteral("Restore microphone"), "restore-microphone",
                                 [this] { run(RepairAction::restoreInput); });
         m_test = topicButton(row, {}, "microphone-test", [this] {
@@ -429,12 +503,21 @@ private:
         const AudioDevice* input = snapshot.inputDevice();
         m_name->setText(input ? qs(input->name) : QStringLiteral("No microphone selected"));
         m_channels->setLines(input ? channelRows(input->inputControls, AudioDirection::input) : QStringList());
+        QStringList problems;
+        for (CheckKind kind : {CheckKind::microphone, CheckKind::deviceAccess})
+            if (needsAttention(m_store, kind))
+                problems << qs(checkOf(m_store, kind)->detail);
+        m_problems->setLines(problems);
+        const bool switchPort = offers(m_store, CheckKind::microphone, RepairAction::switchInputPort);
+        m_switchPort->setVisible(switchPort);
+        m_switchPort->setProminent(m_emphasized);
+        m_switchPort->setEnabled(!m_store.isFixing() && !snapshot.isInputBusy());
         const bool restore = offers(m_store, CheckKind::microphone, RepairAction::restoreInput);
         m_restore->setVisible(restore);
         m_restore->setProminent(m_emphasized);
         m_restore->setEnabled(!m_store.isFixing() && !snapshot.isInputBusy());
         m_test->setText(isTesting() ? QStringLiteral("Stop microphone test") : QStringLiteral("Test microphone · 10 seconds"));
-        m_test->setProminent(m_emphasized && !restore);
+        m_test->setProminent(m_emphasized && !restore && !switchPort);
         m_test->setEnabled(!m_store.isFixing());
 
         const MicrophoneLevelTester& tester = m_store.microphone();
@@ -459,6 +542,8 @@ private:
 
     QLabel* m_name = nullptr;
     LineList* m_channels = nullptr;
+    LineList* m_problems = nullptr;
+    TopicButton* m_switchPort = nullptr;
     TopicButton* m_restore = nullptr;
     TopicButton* m_test = nullptr;
     QProgressBar* m_level = nullptr;

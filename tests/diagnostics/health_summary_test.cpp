@@ -55,10 +55,14 @@ TEST(health_summary, only_warnings_and_issues_are_things_to_check)
     EXPECT_EQ(statusLine(calm, false, noError), "No faults detected");
     EXPECT_EQ(healthDialValue(calm), "4 of 9 checks good");
 
-    const auto faulty = rows({{CheckKind::output, issue}, {CheckKind::playback, warning}, {CheckKind::stereo, issue},
+    const auto faulty = rows({{CheckKind::volume, issue}, {CheckKind::playback, warning}, {CheckKind::stereo, issue},
                               {CheckKind::alerts, note}});
     EXPECT_EQ(statusLine(faulty, false, noError), "3 things to check");
     EXPECT_EQ(consoleHeader(faulty, false).counter, "5 / 9 GOOD");
+    // Without a working output, that is what the headline and the tray say.
+    const auto silent = rows({{CheckKind::output, issue}, {CheckKind::stereo, issue}});
+    EXPECT_EQ(headline(silent, false, noError), "Your sound has no working output.");
+    EXPECT_EQ(statusItemLabel(silent, false, noError), "Sonorel Doctor, No working output");
 }
 
 TEST(health_dial, nine_arcs_each_cover_a_ninth_less_the_gap_in_list_order)
