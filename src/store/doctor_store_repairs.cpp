@@ -33,6 +33,12 @@ bool isDisruptive(RepairAction action)
     }
 }
 
+// Repairs of the microphone: the user answers whether the app hears them.
+bool isInputRepair(RepairAction action)
+{
+    return action == RepairAction::restoreInput || action == RepairAction::switchInputPort;
+}
+
 bool contains(const std::vector<RepairAction>& actions, RepairAction action)
 {
     return std::find(actions.begin(), actions.end(), action) != actions.end();
@@ -180,7 +186,8 @@ QCoro::Task<> DoctorStore::runRepairs(std::vector<RepairAction> actions, bool fo
     m_feedbackOutputUID.reset();
     m_undoChanges.clear();
     m_feedbackRepairSteps.clear();
-    m_feedbackPrompt = isOnly(actions, RepairAction::restoreInput)   ? "Can the app hear you now?"
+    const bool inputOnly = std::all_of(actions.begin(), actions.end(), isInputRepair);
+    m_feedbackPrompt = inputOnly                                      ? "Can the app hear you now?"
                        : isOnly(actions, RepairAction::alignAlerts) ? "Are alerts audible now?"
                                                                     : "How does it sound now?";
     emit noticeChanged();
@@ -233,7 +240,7 @@ QCoro::Task<> DoctorStore::runRepairs(std::vector<RepairAction> actions, bool fo
         detail += (detail.empty() ? "" : "\n") + message;
     showNotice("Audio settings checked again", detail);
     const bool listensToOutput = std::any_of(attempted.begin(), attempted.end(), [](RepairAction a) {
-        return a != RepairAction::restoreInput && a != RepairAction::alignAlerts;
+        return !isInputRepair(a) && a != RepairAction::alignAlerts;
     });
     if (listensToOutput && m_snapshot.outputDevice())
         m_feedbackOutputUID = m_snapshot.outputDevice()->uid;

@@ -57,6 +57,9 @@ TEST(quick_fix_plan, no_sound_restores_the_output_then_the_volume_else_restarts)
         {{row(output, note, restoreOutput)}, {restartAudio}},
         // The mute row counts as a note; no restart once something fits.
         {{row(output, passed), row(volume, note, unmute)}, {unmute}},
+        // A card turned off or an unplugged connector is what the output row offers.
+        {{row(output, issue, turnOnOutput), row(volume, note, unmute)}, {turnOnOutput, unmute}},
+        {{row(output, issue, switchOutputPort)}, {switchOutputPort}},
     });
 }
 
@@ -97,7 +100,7 @@ TEST(quick_fix_plan, playback_on_reselectable_headphones_reselects_instead_of_re
     });
 }
 
-TEST(quick_fix_plan, symptom_intents_run_only_their_own_row_and_one_app_only_never_repairs)
+TEST(quick_fix_plan, symptom_intents_run_only_their_own_row_and_one_app_only_its_own_streams)
 {
     expectPlans(RepairIntent::bluetooth, {
         {{row(bluetooth, issue, useBuiltInMic)}, {useBuiltInMic}, true},
@@ -105,6 +108,7 @@ TEST(quick_fix_plan, symptom_intents_run_only_their_own_row_and_one_app_only_nev
         {{row(bluetooth, passed)}, {}},
     });
     expectPlans(RepairIntent::microphone, {{{row(microphone, issue, restoreInput)}, {restoreInput}},
+                                           {{row(microphone, issue, switchInputPort)}, {switchInputPort}},
                                            {{row(microphone, issue), row(playback, issue, restartAudio)}, {}}});
     // Rows that look intentional still count when the user names the symptom.
     expectPlans(RepairIntent::stereo, {{{row(stereo, note, restoreStereo)}, {restoreStereo}}});
@@ -112,6 +116,16 @@ TEST(quick_fix_plan, symptom_intents_run_only_their_own_row_and_one_app_only_nev
                                        {{row(alerts, note), row(output, issue, restoreOutput)}, {}}});
     expectPlans(RepairIntent::appOnly, {{{row(output, issue, restoreOutput), row(playback, issue, restartAudio)}, {},
                                          true}});
+    // An app's own mute, zero level and other output; a stream on the default plays.
+    auto apps = speakersOnly();
+    apps.devices.push_back(fixtures::output(2, "HDMI", AudioTransport::display));
+    apps.appStreams = {{7, "Firefox", std::nullopt, 70, 1, 0.8f, true, true, false},
+                       {8, "VLC", std::nullopt, 80, 2, 0.0f, false, true, true}};
+    EXPECT_EQ(quickFixPlan({}, RepairIntent::appOnly, apps, std::nullopt),
+              (Plan{unmuteApp, raiseAppVolume, moveAppToOutput}));
+    // With no real output to move to, apps stay where they are.
+    apps.devices[0].isPlaceholder = true;
+    EXPECT_EQ(quickFixPlan({}, RepairIntent::appOnly, apps, std::nullopt), (Plan{unmuteApp, raiseAppVolume}));
 }
 
 TEST(quick_fix_plan, after_wake_restores_the_last_working_output_only_when_it_is_connected)

@@ -299,6 +299,18 @@ TEST_F(repair_actions, refusals_write_nothing)
         {restoreLastOutput, [](auto&, auto&) {}, sentence::deviceGone},
         {restoreLastOutput, [](AudioDevice& d, auto&) { d.isAlive = false; }, sentence::deviceGone, std::nullopt,
          PreferredOutput{headphones, "Headphones"}},
+        // Nothing to turn on, switch to or give back to an app.
+        {turnOnOutput, [](auto&, auto&) {}},
+        {switchOutputPort, [](auto&, auto&) {}},
+        {unmuteApp, [](auto&, auto&) {}},
+        {moveAppToOutput, [](auto&, auto&) {}},
+        // A recording of what the output plays is cut by a restart, and named.
+        {restartAudio,
+         [](auto&, AudioSnapshot& s) {
+             s.clients = {AudioClient{9, 90, "OBS Studio", std::nullopt, {}, {}, false, false, {headphonesID}}};
+         },
+         "OBS Studio is recording what your computer plays. Restarting the audio service would cut that recording; "
+         "stop it first."},
     };
     for (const auto& row : rows) {
         resetServer();
@@ -306,4 +318,43 @@ TEST_F(repair_actions, refusals_write_nothing)
         EXPECT_EQ(outcome(row.action, row.preferred, row.last), row.error) << caseName(row.action);
         EXPECT_TRUE(audio.writes.empty()) << caseName(row.action);
     }
+}
+
+// One app silent while others play: each repair writes that app's streams only,
+// reads back, and undo never touches a stream that another app took over.
+TEST_F(repair_actions, an_apps_mute_level_and_output_are_given_back_and_undone_only_for_that_app)
+{
+    audio.state.appStreams = {{20, "Firefox", std::nullopt, 200, headphonesID, 0.4f, true, true, false},
+                              {21, "VLC", std::nullopt, 210, speakersID, 0.0f, false, true, true},
+                              {22, "Music", std::nullopt, 220, headphonesID, 0.8f, false, true, false}};
+    EXPECT_EQ(outcome(RepairAction::unmuteApp), "Firefox is no longer muted in the mixer.");
+    EXPECT_EQ(outcome(RepairAction::raiseAppVolume), "VLC is back at 100% in the mixer; it was at 0%.");
+    EXPECT_EQ(coordinator.lastChanges(), (std::vector<Change>{{S::AppVolume{21, "VLC", 0}, S::AppVolume{21, "VLC", 1}}}));
+    EXPECT_EQ(outcome(RepairAction::moveAppToOutput), "VLC plays through Headphones again.");
+    EXPECT_EQ(audio.writes, (std::vector<S>{S::AppMute{20, "Firefox", false}, S::AppVolume{21, "VLC", 1},
+                                            S::AppOutput{21, "VLC", headphones}}));
+    const auto moved = coordinator.lastChanges();
+    EXPECT_EQ(undo(moved), "undone");
+    EXPECT_EQ(audio.state.appStreams[1].outputID, speakersID);
+
+    // VLC restarted and its number went to another app: undo says so and writes nothing.
+    const auto raised = std::vector<Change>{{S::AppVolume{21, "VLC", 0}, S::AppVolume{21, "VLC", 1}}};
+    audio.state.appStreams[1].appName = "Game";
+    audio.writes.clear();
+    EXPECT_EQ(undo(raised), "The app’s sound stream has ended: the app was closed or restarted. Play something in the "
+                            "app and check again.");
+    EXPECT_TRUE(audio.writes.empty());
+}
+
+// A card's output turned on must make an output that plays; one that does
+// not is put back as it was and reported as not done.
+TEST_F(repair_actions, a_card_turned_on_without_an_output_appearing_is_put_back)
+{
+    audio.state.cards = {{"alsa_card.usb", "USB Audio", "usb", "off",
+                          {{"output:analog-stereo", "Analog Stereo Output", true, 6500, 1, 0}, {"off", "Off", true, 0, 0, 0}}}};
+    audio.state.outputID.reset();
+    audio.beforeRead(3, [](AudioSnapshot& s) { s.devices.pop_back(); });
+    EXPECT_EQ(outcome(RepairAction::turnOnOutput), sentence::recoveryFailed);
+    EXPECT_EQ(audio.state.cards[0].activeProfile, "off");
+    EXPECT_TRUE(coordinator.lastChanges().empty());
 }
