@@ -90,7 +90,13 @@ DiagnosticCheck noOutputCheck(const AudioSnapshot& snapshot, const std::string& 
         return row(CheckKind::output, CheckState::issue,
                    lead + " " + held->name + " is held by " + holderText(held->playbackOwnerName, *held->playbackOwnerPID)
                        + ", which uses it directly. Close that app, then check again.");
-    if (snapshot.hardwareCards.empty())
+    // A card whose outputs are all unavailable: an HDMI card with no display that plays sound.
+    for (const auto& card : snapshot.cards)
+        if (card.bus != "bluetooth" && card.offersOutput() && !card.playsOutput())
+            return row(CheckKind::output, CheckState::issue,
+                       lead + " " + card.description
+                           + " has no output that can play now. Connect headphones, a display, or speakers.");
+    if (snapshot.hardwareCards.empty() && snapshot.cards.empty())
         return row(CheckKind::output, CheckState::issue,
                    lead + " The system sees no sound card, so its driver or firmware may be missing. The diagnostic "
                           "report lists what the system found.");

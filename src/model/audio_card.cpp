@@ -73,9 +73,16 @@ bool AudioCard::listsProfileOf(CardProfileKind kind) const
 
 const CardProfile* AudioCard::bestOutputProfile() const
 {
+    // Pro Audio opens the raw channels without the card's mixer setup: no way
+    // to make a laptop's speakers play for someone who just wants sound.
     return bestProfile(profiles, [this](const CardProfile& p) {
-        return p.isAvailable && p.sinks > 0 && p.name != activeProfile;
+        return p.isAvailable && p.sinks > 0 && p.name != activeProfile && p.name != "pro-audio";
     });
+}
+
+bool AudioCard::offersOutput() const
+{
+    return std::any_of(profiles.begin(), profiles.end(), [](const CardProfile& p) { return p.sinks > 0; });
 }
 
 bool AudioCard::playsOutput() const

@@ -51,6 +51,8 @@ struct AudioCard {
     const CardProfile* bestOutputProfile() const;
     // The active profile gives the card an output that can play.
     bool playsOutput() const;
+    // Some profile, available or not, has an output.
+    bool offersOutput() const;
 
     bool operator==(const AudioCard&) const = default;
 };

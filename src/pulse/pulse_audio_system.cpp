@@ -50,6 +50,7 @@ std::string newConnectionTag()
 }
 
 constexpr auto changeCoalescing = std::chrono::milliseconds{100};
+constexpr auto kernelCardsLifetime = std::chrono::seconds{2};
 constexpr auto reconnectInterval = std::chrono::seconds{1};
 
 }  // namespace
@@ -305,7 +306,7 @@ AudioSnapshot PulseAudioSystem::snapshot()
         // Looked up by uid; written to by the server's own name.
         m_devices[device.uid] = record;
     }
-    snapshot.hardwareCards = hardwareCards(m_options.asoundRoot, m_options.procRoot);
+    snapshot.hardwareCards = kernelCards();
     m_cards = std::move(reading->cards);
     m_appStreams.clear();
     for (const auto& stream : reading->streams)
@@ -320,6 +321,18 @@ AudioSnapshot PulseAudioSystem::snapshot()
     m_overloads.showIn(snapshot);
     snapshot.capturedAt = systemNow();
     return snapshot;
+}
+
+const std::vector<HardwareCard>& PulseAudioSystem::kernelCards()
+{
+    // A few dozen files a look: readings that follow each other under a burst
+    // of stream events share one.
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_kernelCardsReadAt || now - *m_kernelCardsReadAt > kernelCardsLifetime) {
+        m_kernelCards = hardwareCards(m_options.asoundRoot, m_options.procRoot);
+        m_kernelCardsReadAt = now;
+    }
+    return m_kernelCards;
 }
 
 PipeWireBridge& PulseAudioSystem::pipeWire()

@@ -101,6 +101,8 @@ private:
     std::string uidOf(bool isSink, const std::string& name) const;
     void writeProfile(const std::string& card, const std::string& profile);
     PipeWireBridge& pipeWire();
+    // The kernel's sound cards and who holds them, read at most every two seconds.
+    const std::vector<HardwareCard>& kernelCards();
     // On PipeWire: reads the graph clock and puts the metadata's default nodes
     // into `server` where they name one of `devices`.
     void takePipeWireDefaults(pulse::ServerRecord& server, const std::vector<pulse::DeviceRecord>& devices);
@@ -129,6 +131,8 @@ private:
     // Created on the first reading that finds PipeWire.
     std::unique_ptr<PipeWireBridge> m_pipeWire;
     std::optional<pulse::GraphClock> m_graphClock;  // as of the last reading
+    std::vector<HardwareCard> m_kernelCards;
+    std::optional<std::chrono::steady_clock::time_point> m_kernelCardsReadAt;
     pulse::OverloadHistory m_overloads;
 
     bool m_monitoring = false;

@@ -165,16 +165,21 @@ std::optional<int> intProperty(const Properties& properties, const std::string& 
     return number(property(properties, key));
 }
 
-AudioTransport transportOf(const DeviceRecord& device)
+AudioTransport transportOf(const DeviceRecord& device, const CardRecord* card)
 {
-    const std::string bus = property(device.properties, PA_PROP_DEVICE_BUS);
+    // pipewire-pulse 0.3 leaves a card's bus and form factor off its sinks and sources.
+    const auto deviceOrCard = [&](const char* key) {
+        std::string value = property(device.properties, key);
+        return value.empty() && card ? property(card->properties, key) : value;
+    };
+    const std::string bus = deviceOrCard(PA_PROP_DEVICE_BUS);
     if (bus == "bluetooth")
         return AudioTransport::bluetooth;
     if (bus == "usb")
         return AudioTransport::usb;
     if (namesDisplay(device.activePort) || namesDisplay(property(device.properties, PA_PROP_DEVICE_PROFILE_NAME)))
         return AudioTransport::display;
-    if (property(device.properties, PA_PROP_DEVICE_FORM_FACTOR) == "internal" || bus == "pci" || bus == "platform")
+    if (deviceOrCard(PA_PROP_DEVICE_FORM_FACTOR) == "internal" || bus == "pci" || bus == "platform")
         return AudioTransport::builtIn;
     if (device.driver.find("combine") != std::string::npos)
         return AudioTransport::aggregate;
@@ -282,7 +287,7 @@ AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput, const C
     d.id = deviceID(record.isSink, record.index);
     d.uid = validUtf8(record.name);
     d.name = validUtf8(record.description.empty() ? record.name : record.description);
-    d.transport = transportOf(record);
+    d.transport = transportOf(record, card);
     d.isPlaceholder = isPlaceholder(record);
     if (card) {
         d.cardName = validUtf8(card->name);

@@ -18,7 +18,8 @@ namespace sonorel::pulse {
 AudioObjectID deviceID(bool isSink, uint32_t index);
 AudioObjectID clientID(uint32_t clientIndex);
 
-AudioTransport transportOf(const DeviceRecord& device);
+// How a device is attached, by its own properties or, where it has none, its card's.
+AudioTransport transportOf(const DeviceRecord& device, const CardRecord* card = nullptr);
 
 // Text as the server sent it, made valid UTF-8: PipeWire passes a device's
 // bytes through unchanged. Each byte that starts no valid sequence becomes U+FFFD.

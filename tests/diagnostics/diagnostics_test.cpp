@@ -143,7 +143,9 @@ TEST(output_check, no_real_output_names_its_cause_and_the_way_out)
         {placeholder({}, {}), issue,
          dummy + " The system sees no sound card, so its driver or firmware may be missing. The diagnostic report "
                  "lists what the system found."},
-        {placeholder({laptopCard("off", false)}, {pch}), issue, dummy + " Connect headphones, a display, or speakers."},
+        {placeholder({laptopCard("off", false)}, {pch}), issue,
+         dummy + " Built-in Audio has no output that can play now. Connect headphones, a display, or speakers."},
+        {placeholder({}, {pch}), issue, dummy + " Connect headphones, a display, or speakers."},
     });
 }
 
