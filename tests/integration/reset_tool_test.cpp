@@ -52,7 +52,8 @@ public:
     {
         removeLeftovers();
         name = QStringLiteral("sonorel-rig-%1").arg(QRandomGenerator::global()->bounded(1 << 24), 6, 16, QChar('0'));
-        check(runProgram("useradd", {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", name}));
+        check(runProgram("useradd", {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", "--comment",
+                                     QStringLiteral("sonorel test %1").arg(getpid()), name}));
         const passwd* account = getpwnam(name.toLocal8Bit().constData());
         if (!account)
             throw std::runtime_error("no throw-away user");
@@ -117,12 +118,17 @@ public:
     QString runtime;
 
 private:
-    // What a run killed by its time limit left behind: only this test's own accounts.
+    // What a run killed by its time limit left behind: only this test's own
+    // accounts, and only those whose test process is gone (the other server's
+    // run of this test may be going on beside this one).
     static void removeLeftovers()
     {
         for (const QString& line : QString::fromStdString(runProgram("getent", {"passwd"}).out).split('\n')) {
             const QString account = line.section(':', 0, 0);
             if (!account.startsWith("sonorel-rig-"))
+                continue;
+            const QString owner = line.section(':', 4, 4).section(' ', 2, 2);
+            if (!owner.isEmpty() && QDir(QStringLiteral("/proc/") + owner).exists())
                 continue;
             runProgram("pkill", {"-KILL", "-u", account});
             QFile::remove("/run/user/" + line.section(':', 2, 2));
