@@ -208,3 +208,30 @@ TEST(recorded_listings, an_empty_headphone_jack_picked_in_a_mixer_is_switched_ba
         expectNotDone(picked, RepairAction::switchOutputPort, settingsOf<S::Port>(), sentence::unsupported);
     }
 }
+
+// Headsets in their call profile, each listed without the rest of its
+// machine: a PulseAudio card that ranks its call profile above A2DP, and a
+// PipeWire headset microphone listed without its card.
+TEST(recorded_listings, a_headset_card_restores_a2dp_whatever_its_ranking_and_a_headset_without_card_is_judged_by_rate)
+{
+    const AudioSnapshot pulse = recorded("pulseaudio-bluetooth-headset-card.txt", false, "");
+    ASSERT_EQ(pulse.cards.size(), 1u);
+    const AudioCard& card = pulse.cards[0];
+    EXPECT_EQ(card.bus, "bluetooth");
+    EXPECT_EQ(card.activeKind(), CardProfileKind::call);
+    ASSERT_TRUE(card.profile("headset_head_unit") && card.profile("a2dp_sink"));
+    EXPECT_GT(card.profile("headset_head_unit")->priority, card.profile("a2dp_sink")->priority);
+    ASSERT_TRUE(card.bestHighFidelityProfile());
+    EXPECT_EQ(card.bestHighFidelityProfile()->name, "a2dp_sink");
+
+    const std::string microphone = "bluez_input.58_FC_C6_0D_62_0D.0";
+    const AudioSnapshot pipeWire = recorded("pipewire-bluetooth-headset-source.txt", true, "", microphone);
+    const AudioDevice* in = pipeWire.inputDevice();
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->transport, AudioTransport::bluetooth);
+    EXPECT_FALSE(in->cardName);
+    EXPECT_EQ(in->uid, microphone);
+    EXPECT_EQ(in->inputChannels, 1);
+    EXPECT_EQ(in->sampleRate, 16000);
+    EXPECT_TRUE(pipeWire.isInCallMode(*in));
+}
