@@ -9,7 +9,6 @@
 #include <cctype>
 #include <charconv>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -65,17 +64,25 @@ struct Entry {
 
     std::string attribute(const std::string& key) const
     {
-        std::smatch match;
-        return std::regex_search(attributes, match, std::regex("(^|, )" + key + ": ([^,]*)")) ? match[2].str()
-                                                                                                : std::string{};
+        const std::string wanted = key + ": ";
+        for (size_t at = 0; at < attributes.size();) {
+            const size_t end = std::min(attributes.find(", ", at), attributes.size());
+            if (attributes.compare(at, wanted.size(), wanted) == 0)
+                return attributes.substr(at + wanted.size(), end - at - wanted.size());
+            at = end + 2;
+        }
+        return {};
     }
 };
 
 Entry entryOf(const std::string& text)
 {
-    static const std::regex entry(R"((.*?): (.*) \((.*)\))");
-    std::smatch match;
-    return std::regex_match(text, match, entry) ? Entry{match[1], match[2], match[3]} : Entry{text, {}, {}};
+    const size_t colon = text.find(": ");
+    const size_t open = text.rfind(" (");
+    if (colon == std::string::npos || open == std::string::npos || open < colon || !text.ends_with(')'))
+        return {text, {}, {}};
+    return {text.substr(0, colon), text.substr(colon + 2, open - colon - 2),
+            text.substr(open + 2, text.size() - open - 3)};
 }
 
 PortRecord portOf(const std::string& text)
@@ -109,9 +116,10 @@ CardProfileRecord profileOf(const std::string& text)
 // `key = "value"`
 void addProperty(Properties& properties, const std::string& text)
 {
-    static const std::regex property(R"re((\S+) = "(.*)")re");
-    if (std::smatch match; std::regex_match(text, match, property))
-        properties[match[1]] = match[2];
+    const size_t equals = text.find(" = \"");
+    if (equals == std::string::npos || equals == 0 || text.find(' ') < equals || !text.ends_with('"'))
+        return;
+    properties[text.substr(0, equals)] = text.substr(equals + 4, text.size() - equals - 5);
 }
 
 void readField(Listed<DeviceRecord>& listed, const std::string& key, const std::string& value)
@@ -196,27 +204,29 @@ ServerReading readListing(const std::filesystem::path& file, std::string default
     enum class Section { other, card, device } section = Section::other;
     int sectionDepth = 0;
     std::string block;
-    static const std::regex header(R"(([A-Z][A-Za-z ]*) #(\d+))");
     std::string line;
     while (std::getline(in, line)) {
         const std::string text = trimmed(line);
-        std::smatch match;
+        // A section header: "Card #42", "Sink #0", "Source Output #3".
+        const size_t hash = text.find(" #");
+        const bool header = hash != std::string::npos && hash > 0 && std::isupper(static_cast<unsigned char>(text[0]))
+                         && text.find_first_not_of("0123456789", hash + 2) == std::string::npos;
         if (text.empty() || line.starts_with('#'))
             continue;
         if (text.starts_with("Default Sink: "))
             reading.server.defaultSink = text.substr(14);
         else if (text.starts_with("Default Source: "))
             reading.server.defaultSource = text.substr(16);
-        else if (std::regex_match(text, match, header)) {
-            const std::string kind = match[1];
+        else if (header) {
+            const std::string kind = text.substr(0, hash);
             section = kind == "Card" ? Section::card : kind == "Sink" || kind == "Source" ? Section::device
                                                                                            : Section::other;
             sectionDepth = depthOf(line);
             block.clear();
             if (section == Section::card)
-                cards.emplace_back().record.index = number(match[2].str());
+                cards.emplace_back().record.index = number(text.substr(hash + 2));
             if (section == Section::device) {
-                devices.emplace_back().record.index = number(match[2].str());
+                devices.emplace_back().record.index = number(text.substr(hash + 2));
                 devices.back().record.isSink = kind == "Sink";
             }
         } else if (section == Section::card)
