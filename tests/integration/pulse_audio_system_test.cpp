@@ -222,8 +222,8 @@ TEST_F(pulse_audio_system, with_no_output_left_the_placeholder_is_named_and_play
     for (const auto& sink : {speakers, headphones, usbInterface, hdmi, virtualSink})
         rig.removeDevice(sink);
     ASSERT_TRUE(processEventsUntil([&] {
-        const AudioDevice* out = audio.snapshot().outputDevice();
-        return out && out->isPlaceholder;
+        const AudioSnapshot now = audio.snapshot();
+        return now.outputDevice() && now.outputDevice()->isPlaceholder;
     }));
     const AudioSnapshot s = audio.snapshot();
     EXPECT_EQ(s.outputDevice()->name, "Dummy Output");

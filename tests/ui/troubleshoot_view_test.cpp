@@ -340,6 +340,8 @@ TEST_F(troubleshoot, linux_causes_of_silence_show_their_repairs_and_quick_fix_ru
     store->setSelectedPage(DoctorPage::troubleshoot);
     screenshot(window, "troubleshoot-appOnly-mixer");
     find<QPushButton>(compare, "app-unmute")->click();
+    while (store->isFixing())
+        QCoreApplication::processEvents();
     runTask(store->refresh());
     EXPECT_TRUE(store->snapshot().mutedAppStreams().empty());
     EXPECT_FALSE(shows(compare, "app-unmute"));
