@@ -72,9 +72,17 @@ PulseAudioSystem::PulseAudioSystem(Options options, QObject* parent)
     QObject::connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
         if (connect()) {
             m_reconnectTimer.stop();
-            m_changeCoalescer.start();
+            reportChange();
         }
     });
+}
+
+void PulseAudioSystem::reportChange()
+{
+    // The first event of a burst sets the deadline; later ones never move it,
+    // so a stream of events closer than the coalescing time is still read.
+    if (m_monitoring && !m_changeCoalescer.isActive())
+        m_changeCoalescer.start();
 }
 
 PulseAudioSystem::~PulseAudioSystem()
@@ -89,28 +97,28 @@ void PulseAudioSystem::contextStateChanged()
 {
     pa_threaded_mainloop_signal(m_mainloop, 0);
     const auto state = pa_context_get_state(m_context);
-    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
+    if (state == PA_CONTEXT_READY && !m_cache->subscriptionAsked) {
+        // Whichever path made the connection usable, even one a caller gave up
+        // waiting for (a server that thawed after a hang): its events are asked for.
+        subscribe();
+        QMetaObject::invokeMethod(this, [this] { reportChange(); }, Qt::QueuedConnection);
+    } else if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
         QMetaObject::invokeMethod(
             this,
             [this] {
                 if (!m_monitoring)
                     return;
                 // Tell the store at once, then keep trying until the server is back.
-                m_changeCoalescer.start();
+                reportChange();
                 m_reconnectTimer.start();
             },
             Qt::QueuedConnection);
+    }
 }
 
 void PulseAudioSystem::serverEvent()
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (m_monitoring)
-                m_changeCoalescer.start();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { reportChange(); }, Qt::QueuedConnection);
 }
 
 bool PulseAudioSystem::await(const std::function<std::vector<pa_operation*>()>& start, int& pending)
@@ -170,13 +178,12 @@ bool PulseAudioSystem::connect()
         return false;
     if (const char* address = pa_context_get_server(m_context))
         m_serverAddress = address;
-
-    subscribe();
     return true;
 }
 
 void PulseAudioSystem::subscribe()
 {
+    m_cache->subscriptionAsked = true;
     // Always on: the cache lives on these events; monitoring only decides
     // whether the store hears of them.
     pa_context_set_subscribe_callback(
@@ -341,10 +348,7 @@ PipeWireBridge& PulseAudioSystem::pipeWire()
         m_pipeWire = std::make_unique<PipeWireBridge>(
             pipeWireRemoteFor(m_serverAddress), m_connectionTag, m_options.timeout,
             [this](const PipeWireBridge::Overload& overload) { overloaded(overload.sink); },
-            [this] {
-                if (m_monitoring)
-                    m_changeCoalescer.start();
-            });
+            [this] { reportChange(); });
     return *m_pipeWire;
 }
 

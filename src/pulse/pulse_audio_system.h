@@ -75,7 +75,10 @@ public:
 
 private:
     bool connect();
+    // Called with the main loop locked, once per connection as it becomes ready.
     void subscribe();
+    // Tells the store (bursts merged) while monitoring is on; main thread.
+    void reportChange();
     void disconnect();
     // Starts operations with the main loop locked and waits until every one
     // has finished, the deadline passes or the connection drops.

@@ -20,7 +20,9 @@ namespace sonorel::pulse {
 struct ServerCache {
     // A full listing has been taken since the connection subscribed.
     bool primed = false;
-    // The server confirmed the subscriptions; without them every reading lists everything.
+    // The subscriptions were asked for on this connection, and the server confirmed them;
+    // without them every reading lists everything.
+    bool subscriptionAsked = false;
     bool subscribed = false;
     bool streamRestoreSubscribed = false;
 

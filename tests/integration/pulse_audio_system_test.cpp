@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -268,6 +269,52 @@ TEST_F(pulse_audio_system, a_frozen_server_never_holds_a_caller_longer_than_abou
     EXPECT_LT(timer.elapsed(), 2500);
     ::kill(server, SIGCONT);
     EXPECT_TRUE(processEventsUntil([&] { return !audio.snapshot().readError; }));
+}
+
+// A connection a caller gave up on while the server hung is the one used
+// once it thaws: its events must be asked for, or live updates end for good.
+TEST_F(pulse_audio_system, after_a_hang_past_the_timeout_new_devices_are_reported_live_again)
+{
+    int changes = 0;
+    audio.startMonitoring([&] { ++changes; }, [](Date) {});
+    ASSERT_FALSE(audio.snapshot().readError);
+    const int server = rig.serverPid();
+    ::kill(server, SIGSTOP);
+    // The reading gives up; so does the next connection, which is kept.
+    EXPECT_TRUE(audio.snapshot().readError);
+    EXPECT_TRUE(audio.snapshot().readError);
+    ::kill(server, SIGCONT);
+    // The kept connection becomes ready on its own, and the next reading uses it.
+    processEventsUntil([] { return false; }, std::chrono::milliseconds(500));
+    ASSERT_FALSE(audio.snapshot().readError);
+    processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
+    changes = 0;
+    rig.run("pactl", {"load-module", "module-null-sink", "sink_name=after_thaw"});
+    EXPECT_TRUE(processEventsUntil([&] { return changes > 0; }, std::chrono::seconds(1)));
+    EXPECT_TRUE(audio.snapshot().deviceWithUID("after_thaw"));
+    audio.stopMonitoring();
+}
+
+// Events closer together than the coalescing time (a volume slider dragged)
+// are still read while they go on, not only once they stop.
+TEST_F(pulse_audio_system, a_continuous_stream_of_events_is_read_while_it_lasts)
+{
+    int changes = 0;
+    audio.startMonitoring([&] { ++changes; }, [](Date) {});
+    ASSERT_FALSE(audio.snapshot().readError);
+    processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
+    QProcess slider;
+    slider.setProcessEnvironment(rig.environment());
+    slider.start("sh", {"-c", QStringLiteral("for i in $(seq 80); do pactl set-sink-volume %1 $((40 + i % 20))%; "
+                                             "sleep 0.02; done")
+                              .arg(QString::fromStdString(speakers))});
+    ASSERT_TRUE(slider.waitForStarted());
+    changes = 0;
+    processEventsUntil([&] { return slider.state() == QProcess::NotRunning; }, std::chrono::seconds(1));
+    EXPECT_EQ(slider.state(), QProcess::Running) << "the events ended too soon to tell";
+    EXPECT_GE(changes, 3) << "a second of events was read only " << changes << " times";
+    slider.waitForFinished();
+    audio.stopMonitoring();
 }
 
 // A write to a device removed since the reading is refused as gone.
