@@ -1,12 +1,14 @@
 #include "murmex.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <QCoro/QCoroNetworkReply>
 
@@ -39,6 +41,60 @@ QString platform()
         return QStringLiteral("Linux");
     const auto part = [&](int n) { return match.captured(n).isEmpty() ? QStringLiteral("0") : match.captured(n); };
     return QStringLiteral("Linux %1.%2.%3").arg(part(1), part(2), part(3));
+}
+
+// Why the client ended a reply itself.
+enum class Cut { none, deadline, tooLong, stopped };
+
+struct Watch {
+    Cut cut = Cut::none;
+    qint64 received = 0;
+};
+
+void cutShort(QNetworkReply* reply, Watch& watch, Cut why)
+{
+    if (watch.cut != Cut::none)
+        return;
+    watch.cut = why;
+    // Queued: aborting finishes the reply at once, which would resume the submission inside this call.
+    QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+}
+
+// One deadline for the whole request (a transfer timeout only bounds the gaps
+// between bytes), and at most maximumAnswerSize bytes of answer.
+void bound(QNetworkReply* reply, const std::shared_ptr<Watch>& watch, std::chrono::milliseconds deadline)
+{
+    reply->setReadBufferSize(maximumAnswerSize);
+    QTimer::singleShot(deadline, reply, [reply, watch] { cutShort(reply, *watch, Cut::deadline); });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, watch] {
+        // The body means nothing to the client: it is counted, not kept.
+        watch->received += reply->skip(reply->bytesAvailable());
+        if (watch->received > maximumAnswerSize)
+            cutShort(reply, *watch, Cut::tooLong);
+    });
+}
+
+// Only a 2xx from the endpoint itself counts as sent.
+void throwUnlessSent(QNetworkReply& reply, Cut cut, std::chrono::milliseconds deadline)
+{
+    switch (cut) {
+    case Cut::deadline:
+        throw MurmexError::networkError(QStringLiteral("no complete answer within %1 ms").arg(deadline.count()));
+    case Cut::tooLong:
+        throw MurmexError::networkError(QStringLiteral("an answer longer than %1 bytes").arg(maximumAnswerSize));
+    case Cut::stopped:
+        throw MurmexError::cancelled();
+    case Cut::none:
+        break;
+    }
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
+        throw MurmexError::badResponse(status.toInt());
+    // A status line followed by a broken body is still a transport failure.
+    if (reply.error() != QNetworkReply::NoError)
+        throw MurmexError::networkError(reply.errorString());
+    if (!status.isValid())
+        throw MurmexError::networkError(QStringLiteral("an answer without an HTTP status"));
 }
 
 }  // namespace
@@ -82,7 +138,24 @@ MurmexError::MurmexError(Case errorCase, int status, QString detail)
     case Case::notConfigured:
         m_what = "feedback submitted before Murmex::configure";
         break;
+    case Case::insecureEndpoint:
+        m_what = "refusing to send feedback to " + m_detail.toStdString()
+               + ": only https, or http to a loopback address, keeps the token and the message private";
+        break;
+    case Case::cancelled:
+        m_what = "the feedback submission was cancelled";
+        break;
     }
+}
+
+bool isSecureEndpoint(const QUrl& url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    if (url.scheme() == QLatin1String("https"))
+        return true;
+    return url.scheme() == QLatin1String("http")
+        && (url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback());
 }
 
 QByteArray payloadJson(const MurmexFeedback& feedback, const MurmexConfig& config)
@@ -118,23 +191,26 @@ MurmexClient::MurmexClient(MurmexConfig config)
 
 MurmexClient::~MurmexClient() = default;
 
-QCoro::Task<void> MurmexClient::submit(MurmexFeedback feedback)
+QCoro::Task<void> MurmexClient::submit(MurmexFeedback feedback, std::stop_token stop)
 {
+    if (!isSecureEndpoint(m_config.endpointURL))
+        throw MurmexError::insecureEndpoint(m_config.endpointURL.toDisplayString());
     const QByteArray body = payloadJson(feedback, m_config);
+    if (stop.stop_requested())
+        throw MurmexError::cancelled();
     QNetworkRequest request(m_config.endpointURL);
-    request.setTransferTimeout(int(m_config.timeout.count()));
+    // A redirect would carry the token and the message to a host nobody configured.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     if (m_config.token)
         request.setRawHeader("X-Murmex-Token", m_config.token->toUtf8());
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(m_session->post(request, body),
                                                                     [](QNetworkReply* r) { r->deleteLater(); });
+    const auto watch = std::make_shared<Watch>();
+    bound(reply.get(), watch, m_config.timeout);
+    const std::stop_callback onStop(stop, [reply = reply.get(), watch] { cutShort(reply, *watch, Cut::stopped); });
     co_await qCoro(reply.get()).waitForFinished();
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
-        throw MurmexError::badResponse(status.toInt());
-    // A status line followed by a broken body is still a transport failure.
-    if (reply->error() != QNetworkReply::NoError)
-        throw MurmexError::networkError(reply->errorString());
+    throwUnlessSent(*reply, watch->cut, m_config.timeout);
 }
 
 void Murmex::configure(MurmexConfig config)
@@ -143,13 +219,13 @@ void Murmex::configure(MurmexConfig config)
     shared().client = std::make_shared<MurmexClient>(std::move(config));
 }
 
-QCoro::Task<void> Murmex::submit(MurmexFeedback feedback)
+QCoro::Task<void> Murmex::submit(MurmexFeedback feedback, std::stop_token stop)
 {
     // A later configure() does not pull the client from under this submission.
     const std::shared_ptr<MurmexClient> client = shared().client;
     if (!client)
         throw MurmexError::notConfigured();
-    co_await client->submit(std::move(feedback));
+    co_await client->submit(std::move(feedback), std::move(stop));
 }
 
 std::optional<MurmexConfig> Murmex::config()

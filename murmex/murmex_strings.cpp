@@ -22,6 +22,7 @@ const std::map<std::string_view, const char*> defaults{
     {"murmex.success.done", "Done"},
     {"murmex.error.network", "Network error. Please check your connection and try again."},
     {"murmex.error.server", "Server error (%1). Please try again later."},
+    {"murmex.error.insecure", "Feedback can only be sent over a secure connection."},
     {"murmex.survey.defaultTitle", "Quick Survey"},
     {"murmex.survey.text.placeholder", "Optional"},
     {"murmex.survey.submit", "Submit"},
@@ -47,6 +48,26 @@ QString MurmexStrings::text(const char* key)
 QString MurmexStrings::serverError(int status)
 {
     return text("murmex.error.server").arg(status);
+}
+
+QString MurmexStrings::failure(const std::exception& error, const char* encodingKey)
+{
+    if (const auto* failure = dynamic_cast<const MurmexError*>(&error)) {
+        switch (failure->errorCase()) {
+        case MurmexError::Case::networkError:
+            return text("murmex.error.network");
+        case MurmexError::Case::badResponse:
+            return serverError(failure->status());
+        case MurmexError::Case::encodingError:
+            return text(encodingKey);
+        case MurmexError::Case::insecureEndpoint:
+            return text("murmex.error.insecure");
+        case MurmexError::Case::notConfigured:
+        case MurmexError::Case::cancelled:
+            break;
+        }
+    }
+    return QString::fromUtf8(error.what());
 }
 
 QString MurmexStrings::category(MurmexCategory category)

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <exception>
+
 namespace murmex {
 
 // The library's texts: the installed translation (context "Murmex") when
@@ -14,6 +16,8 @@ public:
     static QString text(const char* key);
     static QString serverError(int status);
     static QString category(MurmexCategory category);
+    // The user's sentence for a failed submission; `encodingKey` names the form's own.
+    static QString failure(const std::exception& error, const char* encodingKey);
 };
 
 }  // namespace murmex

@@ -17,31 +17,13 @@ namespace murmex {
 
 namespace {
 
-// The user's sentence for a failed submission.
-QString failureText(const std::exception& error, const char* encodingKey)
-{
-    if (const auto* failure = dynamic_cast<const MurmexError*>(&error)) {
-        switch (failure->errorCase()) {
-        case MurmexError::Case::networkError:
-            return MurmexStrings::text("murmex.error.network");
-        case MurmexError::Case::badResponse:
-            return MurmexStrings::serverError(failure->status());
-        case MurmexError::Case::encodingError:
-            return MurmexStrings::text(encodingKey);
-        case MurmexError::Case::notConfigured:
-            break;
-        }
-    }
-    return QString::fromUtf8(error.what());
-}
-
 // Submits through the shared client; the user's sentence for a failure, empty on success.
 QCoro::Task<QString> submitted(MurmexFeedback feedback, const char* encodingKey)
 {
     try {
         co_await Murmex::submit(std::move(feedback));
     } catch (const std::exception& error) {
-        co_return failureText(error, encodingKey);
+        co_return MurmexStrings::failure(error, encodingKey);
     }
     co_return QString();
 }

@@ -1,5 +1,6 @@
 #include "audio/run_task.h"
 #include "murmex.h"
+#include "murmex_strings.h"
 #include "murmex_views.h"
 #include "support/http_test_server.h"
 
@@ -14,8 +15,15 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTimeZone>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+// Failures show the sentence, not its UTF-16 code units.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 using namespace murmex;
 using sonorel::runTask;
@@ -40,15 +48,18 @@ MurmexFeedback saying(const char* message)
     return feedback;
 }
 
-std::optional<MurmexError::Case> outcomeOf(MurmexConfig config, MurmexFeedback feedback = saying("Hi"))
+// The user's sentence for a failed submission; empty on success.
+QString failureOf(MurmexConfig config, MurmexFeedback feedback = saying("Hi"))
 {
     try {
         runTask(MurmexClient(std::move(config)).submit(std::move(feedback)));
-        return std::nullopt;
+        return {};
     } catch (const MurmexError& error) {
-        return error.errorCase();
+        return MurmexStrings::failure(error, "murmex.feedback.error.encoding");
     }
 }
+
+const QString networkFailure = QStringLiteral("Network error. Please check your connection and try again.");
 
 QJsonObject bodyOf(const HttpTestServer& server)
 {
@@ -70,7 +81,7 @@ TEST(murmex_client, posts_the_payload_with_its_headers_to_the_url_unchanged)
     MurmexFeedback full{QStringLiteral("It crackles"), QStringLiteral("a@b.co"), MurmexCategory::featureRequest,
                         std::map<QString, QString>{{QStringLiteral("Rating"), QStringLiteral("4")}},
                         QDateTime(QDate(2026, 12, 7), QTime(5, 48, 5, 250), QTimeZone::utc())};
-    EXPECT_EQ(outcomeOf(configFor(server), full), std::nullopt);
+    EXPECT_EQ(failureOf(configFor(server), full), "");
     ASSERT_TRUE(server.last);
     EXPECT_EQ(server.last->requestLine, "POST / HTTP/1.1");
     EXPECT_EQ(server.last->headers.value("content-type"), "application/json");
@@ -88,7 +99,7 @@ TEST(murmex_client, posts_the_payload_with_its_headers_to_the_url_unchanged)
     MurmexConfig bare = configFor(server);
     bare.includeSystemInfo = false;
     bare.token.reset();
-    EXPECT_EQ(outcomeOf(bare), std::nullopt);
+    EXPECT_EQ(failureOf(bare), "");
     EXPECT_EQ(bodyOf(server).keys(), (QStringList{"app", "message", "timestamp"}));
     EXPECT_FALSE(server.last->headers.contains("x-murmex-token"));
 }
@@ -98,7 +109,7 @@ TEST(murmex_client, any_2xx_is_success_other_statuses_are_bad_responses_and_tran
     HttpTestServer server;
     for (const int status : {200, 204}) {
         server.answer(HttpTestServer::Answer::status, status);
-        EXPECT_EQ(outcomeOf(configFor(server)), std::nullopt) << status;
+        EXPECT_EQ(failureOf(configFor(server)), "") << status;
     }
     for (const int status : {404, 500, 503}) {
         server.answer(HttpTestServer::Answer::status, status);
@@ -111,16 +122,72 @@ TEST(murmex_client, any_2xx_is_success_other_statuses_are_bad_responses_and_tran
         }
     }
     server.answer(HttpTestServer::Answer::never);
-    EXPECT_EQ(outcomeOf(configFor(server)), MurmexError::Case::networkError);
+    EXPECT_EQ(failureOf(configFor(server)), networkFailure);
     server.answer(HttpTestServer::Answer::closeMidResponse);
-    EXPECT_EQ(outcomeOf(configFor(server)), MurmexError::Case::networkError);
+    EXPECT_EQ(failureOf(configFor(server)), networkFailure);
 
     QTcpServer closed;
     closed.listen(QHostAddress::LocalHost);
     MurmexConfig refused = configFor(server);
     refused.endpointURL = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort()));
     closed.close();
-    EXPECT_EQ(outcomeOf(refused), MurmexError::Case::networkError);
+    EXPECT_EQ(failureOf(refused), networkFailure);
+}
+
+TEST(murmex_client, follows_no_redirect_and_sends_only_over_https_or_to_a_loopback_address)
+{
+    HttpTestServer server;
+    HttpTestServer elsewhere;
+    for (const int status : {302, 307}) {
+        elsewhere.last.reset();
+        server.answer(HttpTestServer::Answer::redirect, status, elsewhere.url().toUtf8());
+        EXPECT_EQ(failureOf(configFor(server)),
+                  QStringLiteral("Server error (%1). Please try again later.").arg(status));
+        EXPECT_FALSE(elsewhere.last) << status << " took the token to " << elsewhere.last->requestLine.data();
+    }
+
+    // An unresolvable host: an attempt to send would fail as a network error instead.
+    MurmexConfig plain = configFor(server);
+    plain.endpointURL = QUrl(QStringLiteral("http://feedback.invalid"));
+    EXPECT_EQ(failureOf(plain), "Feedback can only be sent over a secure connection.");
+    plain.token.reset();
+    EXPECT_EQ(failureOf(plain), "Feedback can only be sent over a secure connection.");
+    for (const char* url :
+         {"https://feedback.example.org", "http://127.0.0.1:8080", "http://[::1]", "http://localhost"})
+        EXPECT_TRUE(isSecureEndpoint(QUrl(QString::fromUtf8(url)))) << url;
+    for (const char* url : {"http://feedback.example.org", "http://192.168.1.2", "ftp://127.0.0.1", "https://"})
+        EXPECT_FALSE(isSecureEndpoint(QUrl(QString::fromUtf8(url)))) << url;
+}
+
+TEST(murmex_client, one_deadline_bounds_the_request_the_answer_is_at_most_64_KiB_and_a_stop_ends_it)
+{
+    HttpTestServer server;
+    // A byte every 100 ms leaves no idle gap of the 500 ms allowed.
+    server.answer(HttpTestServer::Answer::drip);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(failureOf(configFor(server)), networkFailure);
+    EXPECT_LT(clock.elapsed(), 2000);
+
+    // Long before a deadline that would end a stalled read.
+    MurmexConfig patient = configFor(server);
+    patient.timeout = std::chrono::seconds(20);
+    server.answer(HttpTestServer::Answer::huge);
+    clock.restart();
+    EXPECT_EQ(failureOf(patient), networkFailure);
+    EXPECT_LT(clock.elapsed(), 10000);
+
+    server.answer(HttpTestServer::Answer::never);
+    std::stop_source closing;
+    QTimer::singleShot(100, [&closing] { closing.request_stop(); });
+    clock.restart();
+    try {
+        runTask(MurmexClient(patient).submit(saying("Hi"), closing.get_token()));
+        ADD_FAILURE() << "a stopped submission succeeded";
+    } catch (const MurmexError& error) {
+        EXPECT_EQ(error.errorCase(), MurmexError::Case::cancelled);
+    }
+    EXPECT_LT(clock.elapsed(), 10000);
 }
 
 template <typename T>

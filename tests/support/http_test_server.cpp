@@ -1,6 +1,7 @@
 #include "support/http_test_server.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace sonorel::testing {
 
@@ -43,9 +44,11 @@ void HttpTestServer::read(QTcpSocket* socket)
     last = request;
     switch (m_answer) {
     case Answer::status:
+    case Answer::redirect:
         // One request per connection: every answer meets a fresh one.
-        socket->write("HTTP/1.1 " + QByteArray::number(m_status)
-                      + " Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " Status\r\n"
+                      + (m_answer == Answer::redirect ? "Location: " + m_location + "\r\n" : QByteArray())
+                      + "Content-Length: 0\r\nConnection: close\r\n\r\n");
         socket->disconnectFromHost();
         break;
     case Answer::never:
@@ -53,6 +56,22 @@ void HttpTestServer::read(QTcpSocket* socket)
     case Answer::closeMidResponse:
         socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial");
         socket->flush();
+        socket->disconnectFromHost();
+        return;
+    case Answer::drip: {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 30\r\nConnection: close\r\n\r\n");
+        auto* drip = new QTimer(socket);
+        QObject::connect(drip, &QTimer::timeout, socket, [socket, drip, left = 30]() mutable {
+            socket->write("x");
+            if (--left == 0)
+                drip->stop();
+        });
+        drip->start(100);
+        return;
+    }
+    case Answer::huge:
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\nConnection: close\r\n\r\n"
+                      + QByteArray(1 << 20, 'x'));
         socket->disconnectFromHost();
         return;
     }

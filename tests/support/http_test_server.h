@@ -13,15 +13,23 @@ namespace sonorel::testing {
 
 class HttpTestServer {
 public:
-    enum class Answer { status, never, closeMidResponse };
+    enum class Answer {
+        status,            // `status` with an empty body
+        redirect,          // `status` with `Location: location`
+        never,
+        closeMidResponse,
+        drip,              // 200 with a 30-byte body, one byte every 100 ms
+        huge,              // 200 with a body of 1 MiB
+    };
 
     HttpTestServer();
     quint16 port() const { return m_server.serverPort(); }
     QString url() const;
-    void answer(Answer how, int status = 204)
+    void answer(Answer how, int status = 204, QByteArray location = {})
     {
         m_answer = how;
         m_status = status;
+        m_location = std::move(location);
     }
 
     // The last complete request.
@@ -38,6 +46,7 @@ private:
     QTcpServer m_server;
     Answer m_answer = Answer::status;
     int m_status = 204;
+    QByteArray m_location;
 };
 
 }  // namespace sonorel::testing
