@@ -1,6 +1,7 @@
 #include "app/doctor_app.h"
 
 #include "app/main_window.h"
+#include "app/user_places.h"
 #include "diagnostics/health_summary.h"
 #include "feedback/murmex_feedback_sender.h"
 #include "sonorel_config.h"
@@ -24,8 +25,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include <unistd.h>
-
 #include <algorithm>
 
 namespace sonorel {
@@ -41,20 +40,13 @@ public:
     }
     std::optional<QString> chooseReportFile(const QString& proposedName) override
     {
-        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         const QString file = QFileDialog::getSaveFileName(nullptr, QStringLiteral("Export Diagnostic Report"),
-                                                          QDir(documents).filePath(proposedName),
+                                                          QDir(reportFolder()).filePath(proposedName),
                                                           QStringLiteral("Text (*.txt)"));
         return file.isEmpty() ? std::nullopt : std::optional(file);
     }
     bool openSettingsPane(SettingsPane pane) override { return openInstalledSettingsPane(pane); }
 };
-
-// Per user: two accounts on one machine each get their own doctor.
-QString instanceName()
-{
-    return QStringLiteral("sonorel-doctor-%1").arg(getuid());
-}
 
 }  // namespace
 
@@ -87,18 +79,22 @@ DoctorApp::~DoctorApp()
 
 bool DoctorApp::claimInstance()
 {
+    // Per user and session, in a directory no other account can reach.
+    const auto name = instanceSocketPath();
+    if (!name)
+        return true;
     QLocalSocket running;
-    running.connectToServer(instanceName());
+    running.connectToServer(*name);
     if (running.waitForConnected(500)) {
         running.write("show\n");
         running.waitForBytesWritten(500);
         return false;
     }
     // Nobody answers: a name left by a crashed run is taken over.
-    QLocalServer::removeServer(instanceName());
+    QLocalServer::removeServer(*name);
     m_instance = new QLocalServer(this);
     m_instance->setSocketOptions(QLocalServer::UserAccessOption);
-    m_instance->listen(instanceName());
+    m_instance->listen(*name);
     connect(m_instance, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* other = m_instance->nextPendingConnection()) {
             connect(other, &QLocalSocket::readyRead, this, [this, other] {

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <iterator>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -29,7 +30,10 @@ extern "C" void onStopSignal(int)
     errno = saved;
 }
 
-// Ends the watch from outside its event loop: on SIGINT or SIGTERM, and
+// The signals that end a watch: Ctrl-C, a service stop, an ssh session dropping.
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Ends the watch from outside its event loop: on one of the stop signals, and
 // when the reader of `output` goes away, which a pipe reports as an error on
 // its write end at once, long before the next line would find out.
 class OutsideStop {
@@ -44,8 +48,8 @@ public:
         action.sa_handler = onStopSignal;
         action.sa_flags = SA_RESTART;
         sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &m_previous[0]);
-        ::sigaction(SIGTERM, &action, &m_previous[1]);
+        for (size_t i = 0; i < std::size(stopSignals); ++i)
+            ::sigaction(stopSignals[i], &action, &m_previous[i]);
         m_thread = std::thread([this, output] { waitForStop(output); });
     }
 
@@ -53,8 +57,8 @@ public:
     {
         onStopSignal(0);
         m_thread.join();
-        ::sigaction(SIGINT, &m_previous[0], nullptr);
-        ::sigaction(SIGTERM, &m_previous[1], nullptr);
+        for (size_t i = 0; i < std::size(stopSignals); ++i)
+            ::sigaction(stopSignals[i], &m_previous[i], nullptr);
         stopPipeWriteEnd = -1;
         ::close(m_pipe[0]);
         ::close(m_pipe[1]);
@@ -86,7 +90,7 @@ private:
     std::function<void()> m_stop;
     QObject m_context;  // the stop runs on its (the caller's) thread, and not once it is gone
     int m_pipe[2] = {-1, -1};
-    struct sigaction m_previous[2] {};
+    struct sigaction m_previous[std::size(stopSignals)] {};
     std::thread m_thread;
 };
 

@@ -1,14 +1,18 @@
 #include "app/main_window.h"
+#include "app/user_places.h"
 #include "support/store_fixture.h"
 #include "views/menu_bar_doctor_view.h"
 #include "views/overview_view.h"
 
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace sonorel;
 using namespace sonorel::fixtures;
@@ -170,3 +174,35 @@ TEST_F(window, the_tray_panel_enables_what_can_run_now)
 
 // A screen reader names every control by what it does, icon-only ones included.
 }  // namespace
+
+// The running window's socket is where no other account can take its name
+// first (which kept the app from ever opening); the report is proposed at
+// home when there is no Documents folder.
+TEST(user_places, the_instance_socket_is_private_and_reports_go_home_without_documents)
+{
+    QTemporaryDir runtime;
+    ASSERT_TRUE(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    EXPECT_TRUE(isPrivateDirectory(runtime.path()));
+    const QString link = runtime.filePath("link");
+    QFile::link(runtime.path(), link);
+    QDir(runtime.path()).mkdir("open");
+    QFile::setPermissions(runtime.filePath("open"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                        | QFile::ReadOther | QFile::ExeOther);
+    for (const QString& notPrivate : {link, runtime.filePath("open"), runtime.filePath("missing"), QString("/tmp")})
+        EXPECT_FALSE(isPrivateDirectory(notPrivate)) << notPrivate.toStdString();
+    if (geteuid() == 0) {
+        QDir(runtime.path()).mkdir("theirs");
+        ASSERT_EQ(chown(QFile::encodeName(runtime.filePath("theirs")).constData(), 65534, 65534), 0);
+        EXPECT_FALSE(isPrivateDirectory(runtime.filePath("theirs")));
+    }
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    EXPECT_EQ(instanceSocketPath(), runtime.filePath("sonorel-doctor.instance"));
+
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(runtime.path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(reportFolder(), runtime.path());
+    QDir(runtime.path()).mkdir("Documents");
+    EXPECT_EQ(reportFolder(), runtime.filePath("Documents"));
+    qputenv("HOME", home);
+}
