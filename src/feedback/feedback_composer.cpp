@@ -105,11 +105,13 @@ QCoro::Task<> FeedbackComposer::send()
     const std::optional<QString> email = trimmedEmail.isEmpty() ? std::nullopt : std::optional(trimmedEmail);
     m_phase = Phase::sending;
     m_errorMessage.reset();
+    m_stopSending = std::stop_source();
+    const std::stop_token stop = m_stopSending.get_token();
     emit changed();
     QPointer<FeedbackComposer> self(this);
     std::optional<QString> failure;
     try {
-        co_await m_sender->send(text, email, m_category);
+        co_await m_sender->send(text, email, m_category, stop);
     } catch (const FeedbackDeliveryError&) {
         failure = m_supportAddress.isEmpty()
                       ? QStringLiteral("Feedback isn’t configured in this build. Copy your message to keep it.")
@@ -119,7 +121,8 @@ QCoro::Task<> FeedbackComposer::send()
         failure = QStringLiteral("Your feedback couldn’t be delivered. Your message is safe here. Check your "
                                  "connection and try again.");
     }
-    if (!self)
+    // A cancelled send already gave the form back.
+    if (!self || stop.stop_requested())
         co_return;
     if (failure) {
         m_phase = Phase::editing;
@@ -131,6 +134,15 @@ QCoro::Task<> FeedbackComposer::send()
     m_phase = Phase::sent;
     emit changed();
     emit announcement(QStringLiteral("Feedback sent. Thank you for helping improve Sonorel Doctor."));
+}
+
+void FeedbackComposer::cancel()
+{
+    if (m_phase != Phase::sending)
+        return;
+    m_stopSending.request_stop();
+    m_phase = Phase::editing;
+    emit changed();
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 namespace sonorel {
@@ -24,11 +25,13 @@ struct FeedbackContext {
     QString summary;
 };
 
-// Sends the final text of a feedback form somewhere; throws on failure.
+// Sends the final text of a feedback form somewhere; throws on failure, and
+// when `stop` is requested before the end.
 class FeedbackSending {
 public:
     virtual ~FeedbackSending() = default;
-    virtual QCoro::Task<void> send(QString message, std::optional<QString> email, FeedbackCategory category) = 0;
+    virtual QCoro::Task<void> send(QString message, std::optional<QString> email, FeedbackCategory category,
+                                   std::stop_token stop) = 0;
 };
 
 // The sender has no service to send to (no token or no address in this build).
@@ -71,6 +74,8 @@ public:
     QString finalMessage() const;
     void prepare(bool unresolvedRepair, QString summary);
     QCoro::Task<> send();
+    // Stops a send in flight; the message stays for another try.
+    void cancel();
 
 signals:
     void changed();
@@ -87,6 +92,7 @@ private:
     std::optional<FeedbackContext> m_context;
     Phase m_phase = Phase::editing;
     std::optional<QString> m_errorMessage;
+    std::stop_source m_stopSending{std::nostopstate};
 };
 
 // The audio settings a user may choose to include: settings only, no device,

@@ -28,10 +28,10 @@ murmex::MurmexCategory murmexCategory(FeedbackCategory category)
     return murmex::MurmexCategory::general;
 }
 
-QCoro::Task<void> submitShared(murmex::MurmexConfig config, murmex::MurmexFeedback feedback)
+QCoro::Task<void> submitShared(murmex::MurmexConfig config, murmex::MurmexFeedback feedback, std::stop_token stop)
 {
     murmex::Murmex::configure(std::move(config));
-    co_await murmex::Murmex::submit(std::move(feedback));
+    co_await murmex::Murmex::submit(std::move(feedback), std::move(stop));
 }
 
 }  // namespace
@@ -45,8 +45,7 @@ FeedbackService FeedbackService::configured(const QSettings& settings)
 
 bool FeedbackService::isConfigured() const
 {
-    return !token.isEmpty() && !token.contains(QLatin1String("$(")) && url.isValid()
-        && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"));
+    return !token.isEmpty() && !token.contains(QLatin1String("$(")) && url.isValid() && murmex::isSecureEndpoint(url);
 }
 
 MurmexFeedbackSender::MurmexFeedbackSender(FeedbackService service, Send send)
@@ -54,7 +53,8 @@ MurmexFeedbackSender::MurmexFeedbackSender(FeedbackService service, Send send)
 {
 }
 
-QCoro::Task<void> MurmexFeedbackSender::send(QString message, std::optional<QString> email, FeedbackCategory category)
+QCoro::Task<void> MurmexFeedbackSender::send(QString message, std::optional<QString> email, FeedbackCategory category,
+                                             std::stop_token stop)
 {
     if (!m_service.isConfigured())
         throw FeedbackDeliveryError();
@@ -67,7 +67,7 @@ QCoro::Task<void> MurmexFeedbackSender::send(QString message, std::optional<QStr
     feedback.message = std::move(message);
     feedback.email = std::move(email);
     feedback.category = murmexCategory(category);
-    co_await m_send(std::move(config), std::move(feedback));
+    co_await m_send(std::move(config), std::move(feedback), std::move(stop));
 }
 
 SupportFeedback::SupportFeedback(DoctorStore& store, std::shared_ptr<FeedbackSending> sender, QString supportAddress)

@@ -22,18 +22,20 @@ struct FeedbackService {
     QString supportAddress;
 
     static FeedbackService configured(const QSettings& settings);
-    // A token left as a build variable ("$(…)") counts as none.
+    // A token left as a build variable ("$(…)") counts as none, and so does an
+    // address that would carry it in the clear.
     bool isConfigured() const;
 };
 
 class MurmexFeedbackSender final : public FeedbackSending {
 public:
-    using Send = std::function<QCoro::Task<void>(murmex::MurmexConfig, murmex::MurmexFeedback)>;
+    using Send = std::function<QCoro::Task<void>(murmex::MurmexConfig, murmex::MurmexFeedback, std::stop_token)>;
 
     // `send` defaults to configuring the shared client, then submitting.
     explicit MurmexFeedbackSender(FeedbackService service, Send send = {});
     // Throws FeedbackDeliveryError when not configured, before any traffic.
-    QCoro::Task<void> send(QString message, std::optional<QString> email, FeedbackCategory category) override;
+    QCoro::Task<void> send(QString message, std::optional<QString> email, FeedbackCategory category,
+                           std::stop_token stop) override;
 
 private:
     FeedbackService m_service;

@@ -11,6 +11,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -209,6 +210,7 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
     m_close = new QPushButton(QStringLiteral("Close"), this);
     m_close->setObjectName(QStringLiteral("feedback-close"));
     connect(m_close, &QPushButton::clicked, this, [this] {
+        m_feedback.composer().cancel();
         if (m_dismiss)
             m_dismiss();
     });
@@ -237,7 +239,7 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
     connect(sendShortcut, &QShortcut::activated, m_send, &QPushButton::click);
     auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(cancel, &QShortcut::activated, this, [this] {
-        if (m_close->isVisible() && m_close->isEnabled())
+        if (m_close->isVisible())
             m_close->click();
         else if (m_done->isVisible())
             m_done->click();
@@ -262,6 +264,14 @@ void DoctorFeedbackView::showEvent(QShowEvent* event)
         m_feedback.prepareFeedback(false);
     if (m_feedback.composer().phase() == FeedbackComposer::Phase::editing)
         m_message->setFocus();
+}
+
+void DoctorFeedbackView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // The window closed by its frame is closed too; a minimised one (a spontaneous hide) still sends.
+    if (!event->spontaneous())
+        m_feedback.composer().cancel();
 }
 
 void DoctorFeedbackView::refresh()
@@ -314,7 +324,6 @@ void DoctorFeedbackView::refresh()
     m_emailSupport->setVisible(!address.isEmpty());
     m_emailSupport->setText(QStringLiteral("<a href=\"mailto:%1\">Email support</a>").arg(address.toHtmlEscaped()));
 
-    m_close->setEnabled(!sending);
     m_send->setEnabled(composer.canSend());
     m_send->setText(sending ? QStringLiteral("Sending…") : QStringLiteral("Send feedback"));
     m_form->setEnabled(!sending);

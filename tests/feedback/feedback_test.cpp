@@ -16,7 +16,7 @@ struct RecordingSender final : FeedbackSending {
     std::vector<QString> sent;
     std::optional<QString> email;
     std::exception_ptr failure;
-    QCoro::Task<void> send(QString message, std::optional<QString> to, FeedbackCategory) override
+    QCoro::Task<void> send(QString message, std::optional<QString> to, FeedbackCategory, std::stop_token) override
     {
         if (failure)
             std::rethrow_exception(failure);
@@ -98,23 +98,32 @@ TEST_F(feedback_composer, keeps_the_message_when_delivery_fails_and_names_the_su
     EXPECT_EQ(composer.message(), "Crackles");
 }
 
-TEST(murmex_feedback_sender, sends_nothing_without_a_filled_in_token_and_maps_the_category)
+TEST(murmex_feedback_sender, sends_nothing_without_a_filled_in_token_or_in_the_clear_and_maps_the_category)
 {
     std::vector<murmex::MurmexFeedback> submitted;
-    const auto sender = [&](QString token) {
-        return MurmexFeedbackSender({QUrl(QStringLiteral("https://feedback.example.org")), token, {}},
-                                    [&](murmex::MurmexConfig config, murmex::MurmexFeedback feedback) -> QCoro::Task<> {
+    bool stopReached = false;
+    const auto sender = [&](const char* url, const char* token) {
+        return MurmexFeedbackSender({QUrl(QString::fromUtf8(url)), QString::fromUtf8(token), {}},
+                                    [&](murmex::MurmexConfig config, murmex::MurmexFeedback feedback,
+                                        std::stop_token stop) -> QCoro::Task<> {
                                         EXPECT_EQ(config.endpointURL.path(), "");
                                         EXPECT_EQ(config.appName, "Sonorel Doctor");
+                                        stopReached = stop.stop_requested();
                                         submitted.push_back(std::move(feedback));
                                         co_return;
                                     });
     };
-    for (const char* token : {"", "$(MURMEX_FEEDBACK_TOKEN)"})
-        EXPECT_THROW(runTask(sender(QString::fromUtf8(token)).send("Hi", std::nullopt, FeedbackCategory::bug)),
-                     FeedbackDeliveryError);
+    const char* service = "https://feedback.example.org";
+    for (const auto& [url, token] : {std::pair{service, ""}, std::pair{service, "$(MURMEX_FEEDBACK_TOKEN)"},
+                                     std::pair{"http://feedback.example.org", "t0ken"}})
+        EXPECT_THROW(runTask(sender(url, token).send("Hi", std::nullopt, FeedbackCategory::bug, {})),
+                     FeedbackDeliveryError)
+            << url << " " << token;
     EXPECT_TRUE(submitted.empty());
-    runTask(sender(QStringLiteral("t0ken")).send("Hi", QStringLiteral("a@b.co"), FeedbackCategory::idea));
+    std::stop_source closed;
+    closed.request_stop();
+    runTask(sender(service, "t0ken").send("Hi", QStringLiteral("a@b.co"), FeedbackCategory::idea, closed.get_token()));
+    EXPECT_TRUE(stopReached);
     ASSERT_EQ(submitted.size(), 1u);
     EXPECT_EQ(submitted[0].category, murmex::MurmexCategory::featureRequest);
     EXPECT_EQ(submitted[0].metadata, std::nullopt);

@@ -4,10 +4,14 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
+
+#include <QCoro/QCoroTimer>
 
 #include <gtest/gtest.h>
 
@@ -20,12 +24,20 @@ namespace {
 struct ScriptedSender final : FeedbackSending {
     std::vector<QString> sent;
     std::exception_ptr failure;
-    QCoro::Task<void> send(QString message, std::optional<QString>, FeedbackCategory) override
+    bool hold = false;  // for up to two seconds, or until stopped
+    int stopped = 0;
+    QCoro::Task<void> send(QString message, std::optional<QString>, FeedbackCategory, std::stop_token stop) override
     {
         if (failure)
             std::rethrow_exception(failure);
+        for (int waited = 0; hold && waited < 200; ++waited) {
+            if (stop.stop_requested()) {
+                ++stopped;
+                throw std::runtime_error("stopped");
+            }
+            co_await QCoro::sleepFor(std::chrono::milliseconds(10));
+        }
         sent.push_back(message);
-        co_return;
     }
 };
 
@@ -105,6 +117,41 @@ TEST_F(feedbackWindow, a_failed_send_keeps_the_text_and_offers_a_copy)
     find<QPushButton>(view, "feedback-copy")->click();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "No sound after sleep.");
     screenshot(view, "feedback-error");
+}
+
+TEST_F(feedbackWindow, close_and_escape_stop_a_send_in_flight_and_keep_the_message)
+{
+    sender->hold = true;
+    DoctorFeedbackView view(*feedback, [this] { ++dismissed; });
+    view.show();
+    type(view, "feedback-message", "Hums on HDMI.");
+    auto* close = find<QPushButton>(view, "feedback-close");
+    QShortcut* escape = nullptr;
+    for (auto* shortcut : view.findChildren<QShortcut*>())
+        if (shortcut->key() == QKeySequence(Qt::Key_Escape))
+            escape = shortcut;
+    ASSERT_TRUE(escape);
+    // Close, Escape, and last the window's own close button, which hides the view.
+    for (const auto& dismiss : {std::function<void()>([close] { close->click(); }),
+                                std::function<void()>([escape] { Q_EMIT escape->activated(); }),
+                                std::function<void()>([&view] { view.hide(); })}) {
+        const int stoppedBefore = sender->stopped;
+        find<QPushButton>(view, "feedback-send")->click();
+        ASSERT_EQ(feedback->composer().phase(), FeedbackComposer::Phase::sending);
+        EXPECT_TRUE(close->isEnabled());
+        dismiss();
+        EXPECT_EQ(feedback->composer().phase(), FeedbackComposer::Phase::editing);
+        QElapsedTimer clock;
+        clock.start();
+        while (sender->stopped == stoppedBefore && clock.elapsed() < 3000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        EXPECT_EQ(sender->stopped, stoppedBefore + 1);
+    }
+    EXPECT_EQ(dismissed, 2);
+    EXPECT_TRUE(sender->sent.empty());
+    EXPECT_EQ(find<QPlainTextEdit>(view, "feedback-message")->toPlainText(), "Hums on HDMI.");
+    EXPECT_FALSE(shows(view, "feedback-error"));
+    EXPECT_TRUE(find<QPushButton>(view, "feedback-send")->isEnabled());
 }
 
 }  // namespace
