@@ -3,8 +3,11 @@
 // only through its exit status and at most one line on standard error, and
 // links nothing of the application.
 //
-//   sonorel-audio-reset UID            restart UID's sound server (as root or as UID)
-//   sonorel-audio-reset --check-input  is anything recording? (as the user to check)
+//   sonorel-audio-reset UID [--socket PATH]            restart UID's sound server (as root or as UID)
+//   sonorel-audio-reset --check-input [--socket PATH]  is anything recording? (as the user to check)
+//
+// PATH is the server's native socket, as the app reached it; without it,
+// /run/user/UID/pulse/native.
 
 #include "model/recording_kind.h"
 
@@ -17,6 +20,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,10 +124,10 @@ void contextState(pa_context* context, void* data)
     }
 }
 
-// A running recording stream on the calling user's own sound server.
-Activity inputActivity()
+// A running recording stream on the server at `socket`.
+Activity inputActivity(const std::string& socket)
 {
-    const std::string server = "unix:/run/user/" + std::to_string(getuid()) + "/pulse/native";
+    const std::string server = "unix:" + socket;
     Check check;
     check.mainloop = pa_mainloop_new();
     if (!check.mainloop)
@@ -155,7 +159,7 @@ Activity inputActivity()
     return check.known ? Activity::idle : Activity::unknown;
 }
 
-int checkInput()
+int checkInput(const std::string& socket)
 {
     // libpulse's own warnings (a missing cookie) are not ours to pass on:
     // the caller reads one marker line at most.
@@ -163,7 +167,7 @@ int checkInput()
     const int devNull = open("/dev/null", O_WRONLY);
     if (devNull >= 0)
         dup2(devNull, STDERR_FILENO);
-    const Activity activity = inputActivity();
+    const Activity activity = inputActivity(socket);
     if (standardError >= 0) {
         dup2(standardError, STDERR_FILENO);
         close(standardError);
@@ -203,11 +207,14 @@ std::optional<uint32_t> parseUserID(const std::string& text)
     return uint32_t(value);
 }
 
-// Runs `arguments` (an absolute program first) with a clean environment,
-// standard output to /dev/null and standard error shared (or dropped when
-// `quiet`); its exit status, or absent when it could not be launched.
-std::optional<int> run(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
-                       bool quiet = false)
+struct Finished {
+    int status = 0;
+    std::string output;  // standard output and error together
+};
+
+// Runs `arguments` (an absolute program first) with a clean environment and
+// collects what it writes; absent when it could not be launched.
+std::optional<Finished> run(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {})
 {
     if (access(arguments[0].c_str(), X_OK) != 0)
         return std::nullopt;
@@ -219,22 +226,41 @@ std::optional<int> run(const std::vector<std::string>& arguments, const std::vec
     for (const auto& variable : environment)
         envp.push_back(const_cast<char*>(variable.c_str()));
     envp.push_back(nullptr);
+    int output[2];
+    if (pipe2(output, O_CLOEXEC) != 0)
+        return std::nullopt;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (quiet)
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
     pid_t pid = 0;
     const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    close(output[1]);
+    Finished finished;
+    char buffer[4096];
+    for (ssize_t length; error == 0 && (length = read(output[0], buffer, sizeof buffer)) != 0;) {
+        if (length > 0)
+            finished.output.append(buffer, size_t(length));
+        else if (errno != EINTR)
+            break;
+    }
+    close(output[0]);
     if (error != 0)
         return std::nullopt;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    return finished;
+}
+
+std::string lastLine(std::string text)
+{
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text.substr(text.rfind('\n') + 1);
 }
 
 std::optional<std::string> firstExisting(std::initializer_list<const char*> paths)
@@ -288,16 +314,18 @@ int restartServer(uid_t uid, const std::string& user, bool asRoot)
         for (const auto& unit : serverUnits) {
             auto isActive = base;
             isActive.insert(isActive.end(), {"--quiet", "is-active", unit});
-            // Quiet: a session without a user manager is an ordinary case here.
-            if (run(isActive, environment, true) == 0)
+            const auto answer = run(isActive, environment);
+            if (answer && answer->status == 0)
                 active.push_back(unit);
         }
         if (!active.empty()) {
             auto restart = base;
             restart.push_back("restart");
             restart.insert(restart.end(), active.begin(), active.end());
-            if (const auto status = run(restart, environment))
-                return *status;
+            const auto restarted = run(restart, environment);
+            if (!restarted || restarted->status != 0)
+                fail(notRestartedStatus, "systemctl could not restart the audio service's units.");
+            return 0;
         }
     }
     const auto processes = serverProcessesOf(uid);
@@ -306,7 +334,7 @@ int restartServer(uid_t uid, const std::string& user, bool asRoot)
         if (kill(pid, SIGTERM) == 0)
             ++signalled;
     if (signalled == 0)
-        fail(notRestartedStatus, "The audio service could not be restarted.");
+        fail(notRestartedStatus, "No audio service process of this account was running.");
     return 0;
 }
 
@@ -319,44 +347,106 @@ std::string ownPath()
     return std::string(path, size_t(length));
 }
 
-int reset(const std::string& argument)
+// What the caller asked for; absent when the command line is not one of ours.
+struct Request {
+    bool checkOnly = false;
+    uid_t uid = 0;  // reset mode
+    std::optional<std::string> socket;
+};
+
+std::optional<Request> parseRequest(int argc, char** argv)
 {
-    const auto uid = parseUserID(argument);
-    if (!uid || *uid == 0)
-        fail(notAuthorizedStatus, "Sonorel Doctor audio reset requires administrator authorization.");
+    if (argc < 2)
+        return std::nullopt;
+    Request request;
+    const std::string first = argv[1];
+    if (first == "--check-input") {
+        request.checkOnly = true;
+    } else {
+        const auto uid = parseUserID(first);
+        if (!uid || *uid == 0)
+            return std::nullopt;
+        request.uid = *uid;
+    }
+    for (int at = 2; at < argc; ++at) {
+        const std::string option = argv[at];
+        if (option == "--socket" && at + 1 < argc && !request.socket)
+            request.socket = argv[++at];
+        else
+            return std::nullopt;
+    }
+    return request;
+}
+
+// The server's socket: the one given, which must be a socket of `uid` itself
+// (a link could lead the check and the restart to another server), or that
+// user's default one.
+std::string serverSocket(const std::optional<std::string>& given, uid_t uid)
+{
+    if (!given)
+        return "/run/user/" + std::to_string(uid) + "/pulse/native";
+    struct stat status {};
+    if (given->empty() || given->front() != '/' || lstat(given->c_str(), &status) != 0 || !S_ISSOCK(status.st_mode)
+        || status.st_uid != uid) {
+        const std::string line = "The audio socket given is not a socket of user " + std::to_string(uid) + ".";
+        fail(notAuthorizedStatus, line.c_str());
+    }
+    return *given;
+}
+
+int reset(const Request& request)
+{
     const uid_t effective = geteuid();
-    if (effective != 0 && effective != *uid)
+    if (effective != 0 && effective != request.uid)
         fail(notAuthorizedStatus, "Sonorel Doctor audio reset requires administrator authorization.");
-    const passwd* account = getpwuid(*uid);
+    const passwd* account = getpwuid(request.uid);
     if (!account)
         fail(inputUnknownStatus, "SONOREL_INPUT_UNKNOWN");
     const std::string user = account->pw_name;
+    const std::string socket = serverSocket(request.socket, request.uid);
 
-    if (effective == *uid) {
-        checkInput();
-        return restartServer(*uid, user, false);
+    if (effective == request.uid) {
+        checkInput(socket);
+        return restartServer(request.uid, user, false);
     }
     // As root: the check runs as the user, whose server only they may ask.
     const std::string self = ownPath();
-    const auto runuser = firstExisting({"/usr/sbin/runuser", "/sbin/runuser"});
-    if (self.empty() || !runuser)
-        fail(inputUnknownStatus, "SONOREL_INPUT_UNKNOWN");
-    const auto status = run({*runuser, "-u", user, "--", self, "--check-input"});
-    if (!status)
-        fail(inputUnknownStatus, "SONOREL_INPUT_UNKNOWN");
-    if (*status != 0)
-        return *status;
-    return restartServer(*uid, user, true);
+    std::vector<std::string> asUser;
+    if (const auto runuser = firstExisting({"/usr/sbin/runuser", "/sbin/runuser"}))
+        asUser = {*runuser, "-u", user, "--"};
+    else if (const auto setpriv = firstExisting({"/usr/bin/setpriv", "/bin/setpriv"}))
+        asUser = {*setpriv, "--reuid=" + std::to_string(request.uid), "--regid=" + std::to_string(account->pw_gid),
+                  "--init-groups", "--"};
+    const char* const notChecked = "The input check could not run as the user.";
+    if (self.empty() || asUser.empty())
+        fail(notRestartedStatus, notChecked);
+    asUser.insert(asUser.end(), {self, "--check-input", "--socket", socket});
+    const auto check = run(asUser);
+    if (!check)
+        fail(notRestartedStatus, notChecked);
+    switch (check->status) {
+    case 0:
+        break;
+    case inputActiveStatus:
+    case inputUnknownStatus:
+    case notAuthorizedStatus:
+        // The answer of our own copy, its line last.
+        fail(check->status, lastLine(check->output).c_str());
+    default:
+        // runuser's or setpriv's own failures (126, 127) are no answer of ours.
+        fail(notRestartedStatus, notChecked);
+    }
+    return restartServer(request.uid, user, true);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2)
+    const auto request = parseRequest(argc, argv);
+    if (!request)
         fail(notAuthorizedStatus, "Sonorel Doctor audio reset requires administrator authorization.");
-    const std::string argument = argv[1];
-    if (argument == "--check-input")
-        return checkInput();
-    return reset(argument);
+    if (request->checkOnly)
+        return checkInput(serverSocket(request->socket, getuid()));
+    return reset(*request);
 }

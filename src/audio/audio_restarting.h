@@ -4,14 +4,14 @@
 
 namespace sonorel {
 
-// Restarts the audio service; the one operation that may need privileges.
+// Restarts the audio service the app reads.
 class AudioRestarting {
 public:
     virtual ~AudioRestarting() = default;
 
     // Completes once the service was asked to restart and the reset tool
     // reported success; it never touches settings. Throws AudioRepairError
-    // (cancelled, recordingActive, inputActivityUnknown, system).
+    // (recordingActive, inputActivityUnknown, system).
     virtual QCoro::Task<void> restart() = 0;
 
 protected:

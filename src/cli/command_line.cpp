@@ -205,7 +205,7 @@ RepairAction actionNamed(const QString& name)
 struct Repair {
     PulseAudioSystem audio;
     std::unique_ptr<AudioServiceRestarter> restarter =
-        installedRestarter(QCoreApplication::applicationDirPath(), [this] { return audio.serverUser(); });
+        installedRestarter(QCoreApplication::applicationDirPath(), [this] { return audio.serverAddress(); });
     RepairCoordinator coordinator{audio, *restarter, [] { return QCoro::sleepFor(repairPause); }};
 };
 

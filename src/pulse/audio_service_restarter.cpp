@@ -9,32 +9,20 @@
 #include <QProcess>
 #include <QStringDecoder>
 
-#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
-#include <memory>
+#include <string_view>
 
 namespace sonorel {
 
 namespace {
 
-constexpr int pkexecDismissed = 126;
-// Waiting for the password dialog is the user's time, not a hang.
-constexpr auto toolTimeout = std::chrono::minutes(10);
+// systemctl waits for a unit to stop, up to its stop timeout (90 s by default).
+constexpr auto toolTimeout = std::chrono::minutes(2);
 
 const char* const toolName = "sonorel-audio-reset";
-
-QString singleQuoted(const QString& text)
-{
-    QString quoted = text;
-    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
-}
-
-std::pair<QString, QStringList> pkexec(const QString& script)
-{
-    return {QStringLiteral("/usr/bin/pkexec"), {QStringLiteral("/bin/sh"), QStringLiteral("-c"), script}};
-}
 
 QCoro::Task<ToolRun> runProcess(QString program, QStringList arguments)
 {
@@ -71,33 +59,25 @@ bool matchesDigest(const QString& path, const QByteArray& digest)
     return hash.result().toHex() == digest.toLower();
 }
 
+// The socket of a server on this computer; libpulse names the sockets it
+// finds by itself without the "unix:" prefix.
+std::optional<std::string> localSocket(std::string_view address)
+{
+    if (address.starts_with("unix:"))
+        address.remove_prefix(5);
+    if (!address.starts_with('/'))
+        return std::nullopt;
+    return std::string(address);
+}
+
 }  // namespace
 
 AudioServiceRestarter::AudioServiceRestarter(Options options) : m_options(std::move(options))
 {
-    if (!m_options.elevator)
-        m_options.elevator = pkexec;
+    if (!m_options.socketOwner)
+        m_options.socketOwner = socketPeerUser;
     if (!m_options.runner)
         m_options.runner = runProcess;
-}
-
-QString AudioServiceRestarter::stagingScript(const QString& tool, const QByteArray& digest, uid_t userID)
-{
-    const QString copy = QStringLiteral("\"$doctor_stage/%1\"").arg(QLatin1String(toolName));
-    const QStringList lines{
-        QStringLiteral("umask 077"),
-        QStringLiteral("doctor_stage=$(/usr/bin/mktemp -d /tmp/sonorel-doctor-reset.XXXXXXXX) || exit 27"),
-        QStringLiteral("trap '/bin/rm -rf \"$doctor_stage\"' EXIT"),
-        QStringLiteral("/bin/cp -L ") + singleQuoted(tool) + QLatin1Char(' ') + copy + QStringLiteral(" || exit 27"),
-        QStringLiteral("/usr/bin/printf '%s  %s\\n' ") + singleQuoted(QString::fromLatin1(digest)) + QLatin1Char(' ')
-            + copy + QStringLiteral(" | /usr/bin/sha256sum --check --status || {"),
-        QStringLiteral("    /usr/bin/printf 'SONOREL_INVALID_HELPER\\n' >&2"),
-        QStringLiteral("    exit 27"),
-        QStringLiteral("}"),
-        QStringLiteral("/bin/chmod 755 \"$doctor_stage\" ") + copy + QStringLiteral(" || exit 27"),
-        copy + QLatin1Char(' ') + QString::number(userID),
-    };
-    return lines.join(QLatin1Char('\n'));
 }
 
 QCoro::Task<void> AudioServiceRestarter::restart()
@@ -105,44 +85,62 @@ QCoro::Task<void> AudioServiceRestarter::restart()
     if (!matchesDigest(m_options.tool, m_options.digest))
         throw AudioRepairError::system("The signed audio reset tool is missing or has changed. Rebuild or reinstall "
                                        "Sonorel Doctor before resetting audio.");
-    const auto serverUser = m_options.serverUser ? m_options.serverUser() : std::nullopt;
-    QString program;
-    QStringList arguments;
-    if (!serverUser || *serverUser == m_options.userName) {
-        // The user's own server: least privilege, no password.
-        program = m_options.tool;
-        arguments = {QString::number(m_options.userID)};
-    } else {
-        std::tie(program, arguments) =
-            m_options.elevator(stagingScript(m_options.tool, m_options.digest, m_options.userID));
+    QStringList arguments{QString::number(m_options.userID)};
+    if (const auto address = m_options.serverAddress ? m_options.serverAddress() : std::nullopt) {
+        const auto socket = localSocket(*address);
+        if (!socket)
+            throw AudioRepairError::system(
+                "The audio service is reached over the network, so Doctor can't restart it.");
+        // The listener's account, which a server cannot misreport as it can its user name.
+        const auto owner = m_options.socketOwner(*socket);
+        if (owner && *owner != m_options.userID)
+            throw AudioRepairError::system("The audio service runs for the whole system, not your account, so its "
+                                           "administrator restarts it.");
+        arguments << QStringLiteral("--socket") << QString::fromStdString(*socket);
     }
-    const ToolRun run = co_await m_options.runner(program, arguments);
+    const ToolRun run = co_await m_options.runner(m_options.tool, arguments);
     if (!run.launched)
         throw AudioRepairError::system("The audio reset tool could not be started: " + run.launchError.toStdString());
     if (run.exitStatus != 0)
-        throw restartFailure(run.exitStatus, run.standardError);
+        throw restartFailure(run.standardError);
 }
 
-AudioRepairError restartFailure(int exitStatus, const QByteArray& standardError)
+AudioRepairError restartFailure(const QByteArray& standardError)
 {
     QStringDecoder decoder(QStringDecoder::Utf8);
     QString text = decoder.decode(standardError);
+    // The tool writes one line of its own in UTF-8; anything else is no sentence for the user.
     if (decoder.hasError())
-        text = QStringLiteral("Administrator authorization failed.");
-    if (text.contains(QLatin1String("SONOREL_INVALID_HELPER")))
-        return AudioRepairError::system(
-            "The audio reset tool failed signature verification. Rebuild or reinstall Sonorel Doctor.");
+        text.clear();
     if (text.contains(QLatin1String("SONOREL_INPUT_ACTIVE")))
         return AudioRepairError::recordingActive();
     if (text.contains(QLatin1String("SONOREL_INPUT_UNKNOWN")))
         return AudioRepairError::inputActivityUnknown();
-    if (exitStatus == pkexecDismissed || text.contains(QLatin1String("-128"))
-        || text.contains(QLatin1String("User canceled")) || text.contains(QLatin1String("User cancelled")))
-        return AudioRepairError::cancelled();
     const QString detail = text.trimmed();
     return AudioRepairError::system(
         ("The audio service could not be restarted." + (detail.isEmpty() ? QString() : QLatin1Char(' ') + detail))
             .toStdString());
+}
+
+std::optional<uid_t> socketPeerUser(const std::string& path)
+{
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path)
+        return std::nullopt;
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, path.size());
+    // Non-blocking: a hung server whose backlog is full must not hang the caller.
+    const int connection = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (connection < 0)
+        return std::nullopt;
+    std::optional<uid_t> owner;
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (connect(connection, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0
+        && getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0)
+        owner = credentials.uid;
+    close(connection);
+    return owner;
 }
 
 QString resetToolPath(const QString& applicationDirectory)
@@ -157,15 +155,13 @@ QString resetToolPath(const QString& applicationDirectory)
 }
 
 std::unique_ptr<AudioServiceRestarter> installedRestarter(const QString& applicationDirectory,
-                                                          std::function<std::optional<std::string>()> serverUser)
+                                                          std::function<std::optional<std::string>()> serverAddress)
 {
     AudioServiceRestarter::Options options;
     options.tool = resetToolPath(applicationDirectory);
     options.digest = QByteArray(SONOREL_RESET_TOOL_DIGEST);
     options.userID = getuid();
-    if (const passwd* account = getpwuid(options.userID))
-        options.userName = account->pw_name;
-    options.serverUser = std::move(serverUser);
+    options.serverAddress = std::move(serverAddress);
     return std::make_unique<AudioServiceRestarter>(std::move(options));
 }
 

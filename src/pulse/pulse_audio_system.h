@@ -60,6 +60,8 @@ public:
     void forgetOverloads() override;
     // The account the server runs as, as of the last reading; absent before one.
     std::optional<std::string> serverUser() const { return m_serverUser; }
+    // The address of the server libpulse last reached; absent before a connection.
+    std::optional<std::string> serverAddress() const { return m_serverAddress; }
     std::string rateChangeNote() const override;
 
     // While on, `onChange` is called (on the main thread, bursts merged) when

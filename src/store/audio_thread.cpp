@@ -185,7 +185,7 @@ AudioThread::Parts liveAudioParts()
     auto audio = std::make_unique<PulseAudioSystem>();
     PulseAudioSystem* reader = audio.get();
     auto restarter =
-        installedRestarter(QCoreApplication::applicationDirPath(), [reader] { return reader->serverUser(); });
+        installedRestarter(QCoreApplication::applicationDirPath(), [reader] { return reader->serverAddress(); });
     return AudioThread::Parts{std::move(audio), std::move(restarter),
                               [] { return QCoro::sleepFor(std::chrono::milliseconds(500)); }};
 }

@@ -9,8 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
-#include <csignal>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <fstream>
@@ -66,8 +69,7 @@ public:
         QFile::copy(SONOREL_SOURCE_DIR "/scripts/audio-rig", dir + "/audio-rig");
         check(runProgram("chown", {"-R", name, dir}));
         check(runProgram("chmod", {"-R", "go+rx", dir}));
-        check(asUser({dir + "/audio-rig", "start", "--server", QString::fromStdString(testing::AudioRig::serverUnderTest()),
-                      "--dir", dir + "/rig", "--supervise"}));
+        startServer("rig");
         QDir().mkpath("/run/user");
         runtime = QStringLiteral("/run/user/%1").arg(uid);
         if (!QFile::link(dir + "/rig/run", runtime))
@@ -81,7 +83,8 @@ public:
                 if (file.open(QIODevice::ReadOnly))
                     std::cerr << "--- " << log << " (last 2000 bytes)\n" << file.readAll().right(2000).toStdString();
             }
-        runProgram(dir + "/audio-rig", {"stop", "--dir", dir + "/rig"});
+        for (const QString& rig : rigs)
+            runProgram(dir + "/audio-rig", {"stop", "--dir", dir + "/" + rig});
         QFile::remove(runtime);
         runProgram("userdel", {name});
         QDir(dir).removeRecursively();
@@ -91,24 +94,39 @@ public:
     QString tool() const { return dir + "/bin/sonorel-audio-reset"; }
     QString doctor() const { return dir + "/bin/sonorel-doctor"; }
 
-    Outcome asUser(const QStringList& command) const
+    // Starts a supervised server of this account in DIR/RIG; returns its socket.
+    QString startServer(const QString& rig)
     {
+        const QString server = QString::fromStdString(testing::AudioRig::serverUnderTest());
+        check(asUser({dir + "/audio-rig", "start", "--server", server, "--dir", dir + "/" + rig, "--supervise"}));
+        rigs << rig;
+        return socket(rig);
+    }
+    QString socket(const QString& rig) const { return dir + "/" + rig + "/run/pulse/native"; }
+
+    // Runs `command` as the account, its pulse clients reaching the server of `rig`.
+    Outcome asUser(const QStringList& command, const QString& rig = "rig") const
+    {
+        const QString server = rig == "rig" ? runtime + "/pulse/native" : socket(rig);
         return runProgram("runuser", QStringList{"-u", name, "--", "env", "-i", "PATH=/usr/bin:/bin",
-                                                 "PULSE_SERVER=unix:" + runtime + "/pulse/native"}
+                                                 "PULSE_SERVER=unix:" + server}
                                          + command);
     }
-    Outcome pactl(const QStringList& arguments) const { return asUser(QStringList{"pactl"} + arguments); }
-    int serverPid() const
+    Outcome pactl(const QStringList& arguments, const QString& rig = "rig") const
     {
-        std::ifstream file((dir + "/rig/server.pid").toStdString());
+        return asUser(QStringList{"pactl"} + arguments, rig);
+    }
+    int serverPid(const QString& rig = "rig") const
+    {
+        std::ifstream file((dir + "/" + rig + "/server.pid").toStdString());
         int pid = 0;
         file >> pid;
         return pid;
     }
     // The server answers, and is not the process `before`.
-    bool restartedSince(int before) const
+    bool restartedSince(int before, const QString& rig = "rig") const
     {
-        return processEventsUntil([&] { return serverPid() != before && pactl({"info"}).status == 0; },
+        return processEventsUntil([&] { return serverPid(rig) != before && pactl({"info"}, rig).status == 0; },
                                   std::chrono::seconds(10));
     }
 
@@ -116,6 +134,7 @@ public:
     uid_t uid = 0;
     QString dir;
     QString runtime;
+    QStringList rigs;
 
 private:
     // What a run killed by its time limit left behind: only this test's own
@@ -158,7 +177,8 @@ TEST(reset_tool, refuses_what_it_must_with_its_status_and_one_line)
     const QString tool = copy.filePath("sonorel-audio-reset");
     ASSERT_TRUE(QFile::copy(ThrowAwayUser::resetTool(), tool));
     const std::string notAuthorized = "Sonorel Doctor audio reset requires administrator authorization.\n";
-    for (const QStringList& arguments : std::vector<QStringList>{{}, {"0"}, {"abc"}, {""}, {"501x"}, {"501", "502"}}) {
+    for (const QStringList& arguments : std::vector<QStringList>{
+             {}, {"0"}, {"abc"}, {""}, {"501x"}, {"501", "502"}, {"501", "--socket"}, {"--check-input", "--other"}}) {
         const Outcome refused = runProgram(tool, arguments);
         EXPECT_EQ(refused.status, 25) << arguments.join(' ').toStdString();
         EXPECT_EQ(refused.err, notAuthorized);
@@ -170,6 +190,26 @@ TEST(reset_tool, refuses_what_it_must_with_its_status_and_one_line)
     const Outcome noServer = runProgram("runuser", {"-u", "nobody", "--", tool, "--check-input"});
     EXPECT_EQ(noServer.status, 24);
     EXPECT_EQ(noServer.err, "SONOREL_INPUT_UNKNOWN\n");
+
+    // The socket to check must be a socket of the user named: not a file, not another account's.
+    const QString nobody = QString::number(getpwnam("nobody")->pw_uid);
+    const QString file = copy.filePath("file");
+    QFile(file).open(QIODevice::WriteOnly);
+    runProgram("chown", {"nobody", file});
+    const QString rootsSocket = copy.filePath("socket");
+    const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    rootsSocket.toStdString().copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    for (const auto& run : std::vector<std::function<Outcome()>>{
+             [&] { return runProgram("runuser", {"-u", "nobody", "--", tool, "--check-input", "--socket", file}); },
+             [&] { return runProgram(tool, {nobody, "--socket", rootsSocket}); }}) {
+        const Outcome refused = run();
+        EXPECT_EQ(refused.status, 25);
+        EXPECT_EQ(refused.err, "The audio socket given is not a socket of user " + nobody.toStdString() + ".\n");
+    }
+    close(listening);
 }
 
 // Only root can make an account to restart: on a developer's machine this
@@ -241,6 +281,27 @@ TEST(reset_tool, restarts_the_users_own_server_unless_it_records_as_the_user_and
     EXPECT_NE(user.serverPid(), before);
     EXPECT_EQ(firstLine(user.pactl({"get-default-sink"}).out), hdmi);
     EXPECT_EQ(firstLine(user.pactl({"get-default-source"}).out), headsetMicrophone);
+}
+
+// Two servers of one account: the tool checks the one at the socket it is
+// given (the one the app reads) and restarts that one.
+TEST(reset_tool, restarts_the_server_at_the_socket_it_checked)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create a throw-away user";
+    ThrowAwayUser user;
+    const QString uid = QString::number(user.uid);
+    user.startServer("second");
+
+    const int first = user.serverPid();
+    const Outcome restarted = runProgram(user.tool(), {uid});
+    EXPECT_EQ(restarted.status, 0) << restarted.err;
+    EXPECT_TRUE(user.restartedSince(first));
+
+    const int second = user.serverPid("second");
+    const Outcome repaired = user.asUser({user.doctor(), "repair", "restartAudio"}, "second");
+    EXPECT_EQ(repaired.status, 0) << repaired.err;
+    EXPECT_TRUE(user.restartedSince(second, "second"));
 }
 
 }  // namespace
