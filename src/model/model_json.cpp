@@ -1,22 +1,34 @@
 #include "model/model_json.h"
 
+#include <algorithm>
+
 namespace sonorel {
 
 using namespace json_fields;
 
 std::string encodeActivityLog(const ActivityLog& log)
 {
-    auto array = nlohmann::ordered_json::array();
-    for (const auto& entry : log.entries) {
+    // Built as text so that unread entries go back exactly as they were read.
+    std::string text = "[";
+    auto unread = log.unread.begin();
+    auto entry = log.entries.begin();
+    for (size_t position = 0; position < log.entries.size() + log.unread.size(); ++position) {
+        if (position > 0)
+            text += ',';
+        if (unread != log.unread.end() && (unread->position == position || entry == log.entries.end())) {
+            text += (unread++)->json;
+            continue;
+        }
         nlohmann::ordered_json object;
-        object["id"] = entry.id.text();
-        object["date"] = secondsSinceReferenceDate(entry.date);
-        object["title"] = entry.title;
-        object["detail"] = entry.detail;
-        object["kind"] = caseName(entry.kind);
-        array.push_back(std::move(object));
+        object["id"] = entry->id.text();
+        object["date"] = secondsSinceReferenceDate(entry->date);
+        object["title"] = entry->title;
+        object["detail"] = entry->detail;
+        object["kind"] = caseName(entry->kind);
+        text += object.dump();
+        ++entry;
     }
-    return array.dump();
+    return text + "]";
 }
 
 namespace {
@@ -43,6 +55,7 @@ ActivityEntry decodeActivityEntry(const Json& value, const std::string& path)
     if (!kind)
         fail(kindPath, "unknown kind");
     entry.kind = *kind;
+    shortenTexts(entry);
     return entry;
 }
 
@@ -54,9 +67,13 @@ ActivityLog decodeActivityLog(std::string_view json)
     if (!document.is_array())
         fail("activity log", "expected a list of entries");
     ActivityLog log;
-    log.entries = list<ActivityEntry>(document, "activity log", decodeActivityEntry);
-    if (log.entries.size() > ActivityLog::capacity)
-        log.entries.resize(ActivityLog::capacity);
+    for (size_t i = 0; i < std::min(document.size(), ActivityLog::capacity); ++i) {
+        try {
+            log.entries.push_back(decodeActivityEntry(document[i], indexed("activity log", i)));
+        } catch (const JsonDecodeError&) {
+            log.unread.push_back({i, document[i].dump()});
+        }
+    }
     return log;
 }
 

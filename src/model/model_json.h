@@ -15,7 +15,9 @@
 namespace sonorel {
 
 // An array of {"id","date","title","detail","kind"}; dates in seconds since
-// 2001-01-01, ids in upper case. Decoding keeps the newest `capacity` entries.
+// 2001-01-01, ids in upper case. Decoding keeps the newest `capacity` entries,
+// shortens long texts and keeps an entry it cannot read as its JSON, in its
+// place; only a document that is no list of entries is an error.
 std::string encodeActivityLog(const ActivityLog& log);
 ActivityLog decodeActivityLog(std::string_view json);
 
