@@ -269,12 +269,14 @@ int runUndo(const QStringList& arguments, std::ostream& out, std::ostream& err)
     return writeOutput(out, err, message.dump(2) + "\n") ? 0 : exitFailure;
 }
 
-std::string runReport(const QStringList& arguments)
+std::string runReport(const QStringList& arguments, std::ostream& err)
 {
     QCommandLineParser parser;
     parseOptions(parser, arguments, "report");
     // The window owns the preferences: they are read here, never written.
     const auto settings = userSettings();
+    if (auto refusal = settingsRefusal(*settings))
+        err << "sonorel-doctor: report: " << *refusal << "; the report leaves out the saved settings and activity\n";
     const Preferences preferences(*settings);
     DiagnosticReportState state;
     state.generatedAt = systemNow();
@@ -286,7 +288,7 @@ std::string runReport(const QStringList& arguments)
     state.checks = Diagnostics::checks(state.snapshot, state.preferredOutput);
     state.lastWorkingOutput = preferences.lastWorkingOutput();
     state.lastWake = preferences.lastWake();
-    state.history = preferences.activity();
+    state.history = preferences.activity().value_or(ActivityLog{});
     return diagnosticReport(state, localeDateTexts()) + "\n";
 }
 
@@ -375,7 +377,7 @@ int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
         if (command == "plan")
             return printed(runPlan(options));
         if (command == "report")
-            return printed(runReport(options));
+            return printed(runReport(options, err));
         if (command == "tone")
             return runTone(options, err);
         if (command == "mic-test")

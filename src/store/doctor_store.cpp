@@ -56,7 +56,7 @@ DoctorStore::DoctorStore(AudioThread& audio, QSettings& settings, StoreServices 
     m_preferredOutput = m_preferences.preferredOutput();
     m_lastWorkingOutput = m_preferences.lastWorkingOutput();
     m_lastWake = m_preferences.lastWake();
-    m_history = m_preferences.activity();
+    loadActivity(settings);
     m_loginEnabled = m_services.launchAtLogin && m_services.launchAtLogin->isEnabled();
     m_snapshot.capturedAt = m_services.now();
     m_snapshot.inputActivityKnown = true;
@@ -177,18 +177,55 @@ QCoro::Task<const AudioDevice*> DoctorStore::selectDefault(bool output, std::str
     co_return nullptr;
 }
 
-void DoctorStore::addActivity(std::string title, std::string detail, ActivityEntry::Kind kind)
+void DoctorStore::loadActivity(const QSettings& settings)
+{
+    m_settingsFile = settings.fileName().toStdString();
+    if (auto refusal = settingsRefusal(settings)) {
+        m_activityUnsaved = true;
+        showNotice("Settings not read",
+                   *refusal + ", so it was not read. Settings and activity start empty and are not saved until it "
+                              "is moved away.",
+                   true);
+        return;
+    }
+    auto stored = m_preferences.activity();
+    m_keepsStoredActivity = m_activityUnsaved = !stored;
+    m_history = stored.value_or(ActivityLog{});
+    if (!stored)
+        showNotice("Activity not read",
+                   "The saved activity in " + m_settingsFile
+                       + " is not in a form this version reads. It is kept as it is: new activity is shown but not "
+                         "saved until you clear Activity.",
+                   true);
+}
+
+bool DoctorStore::noteActivitySaved(bool saved)
+{
+    if (!saved && !m_activityUnsaved)
+        showNotice("Activity not saved",
+                   "The settings file " + m_settingsFile
+                       + " could not be written. New activity is shown until Sonorel Doctor quits; check that its "
+                         "folder is writable and the disk has room.",
+                   true);
+    m_activityUnsaved = !saved;
+    return saved;
+}
+
+bool DoctorStore::addActivity(std::string title, std::string detail, ActivityEntry::Kind kind)
 {
     m_history.add(ActivityEntry{m_services.newId(), m_services.now(), std::move(title), std::move(detail), kind});
-    m_preferences.setActivity(m_history);
+    // A log that could not be read is never written over: it would be lost.
+    const bool saved = noteActivitySaved(!m_keepsStoredActivity && m_preferences.setActivity(m_history));
     emit activityAdded(m_history.entries.front());
     emit historyChanged();
+    return saved;
 }
 
 void DoctorStore::clearActivity()
 {
-    m_history.entries.clear();
-    m_preferences.clearActivity();
+    m_history = {};
+    m_keepsStoredActivity = false;  // the user chose to drop it
+    noteActivitySaved(m_preferences.clearActivity());
     emit historyChanged();
 }
 
@@ -296,9 +333,12 @@ QCoro::Task<> DoctorStore::markCrackle()
     const std::string detail = "Output: " + (out ? out->name : std::string("None")) + ". Format: "
                                + (out && out->sampleRate ? kilohertzText(*out->sampleRate) : "Unavailable") + ". "
                                + HealthSummary::statusLine(m_checks, m_isFixing, m_snapshot.readError) + ".";
-    addActivity("I heard a crackle", detail, ActivityEntry::Kind::marker);
-    showNotice("Crackle marked",
-               "The time and current audio settings are saved in Activity. Quick Fix can reset playback.");
+    if (addActivity("I heard a crackle", detail, ActivityEntry::Kind::marker))
+        showNotice("Crackle marked",
+                   "The time and current audio settings are saved in Activity. Quick Fix can reset playback.");
+    else
+        showNotice("Crackle marked",
+                   "The time and current audio settings are in Activity, but they could not be saved.", true);
 }
 
 std::string DoctorStore::diagnosticReport() const

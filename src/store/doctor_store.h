@@ -145,7 +145,8 @@ public:
     QCoro::Task<> markCrackle();
     QCoro::Task<> recordWake(Date date);
     void handleOverload(Date date);
-    void addActivity(std::string title, std::string detail, ActivityEntry::Kind kind);
+    // Logs an entry; false (said in a notice) when it could not be saved.
+    bool addActivity(std::string title, std::string detail, ActivityEntry::Kind kind);
     void clearActivity();
     void showError(const std::exception_ptr& error);
     void setNotice(std::optional<DoctorNotice> notice);
@@ -192,6 +193,9 @@ private:
     void applyReading(AudioSnapshot fresh);
     void configureMonitoring();
     void showNotice(std::string title, std::string detail, bool isError = false);
+    void loadActivity(const QSettings& settings);
+    // Says when the log stops being saved; passes `saved` on.
+    bool noteActivitySaved(bool saved);
     void endRun();
 
     AudioThread& m_audio;
@@ -202,6 +206,10 @@ private:
     AudioSnapshot m_snapshot;
     std::vector<DiagnosticCheck> m_checks;
     ActivityLog m_history;
+    std::string m_settingsFile;
+    // The stored log could not be read: it is kept, never written over.
+    bool m_keepsStoredActivity = false;
+    bool m_activityUnsaved = false;  // the last write of the log failed, or none is possible
     bool m_isFixing = false;
     std::string m_fixingLabel;
     std::optional<DoctorNotice> m_notice;

@@ -3,7 +3,11 @@
 #include "model/model_json.h"
 
 #include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <filesystem>
 
 namespace sonorel {
 
@@ -28,6 +32,37 @@ auto decoded(const QSettings& settings, const QString& key, Decode decode)
     } catch (const JsonDecodeError&) {
         return std::nullopt;
     }
+}
+
+// Why the file at `path` must not be read, as the start of the user's sentence.
+std::optional<std::string> refusalOf(const QString& path)
+{
+    const std::filesystem::path file(QFile::encodeName(path).toStdString());
+    std::error_code error;
+    const auto type = std::filesystem::status(file, error).type();
+    // Not there yet, or beyond our reach: QSettings neither blocks nor overreads on these.
+    if (type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::none)
+        return std::nullopt;
+    const std::string named = "The settings file " + path.toStdString();
+    if (type != std::filesystem::file_type::regular)
+        return named + " is not a regular file";
+    if (std::filesystem::file_size(file, error) > uintmax_t(maximumSettingsSize) && !error)
+        return named + " is over 8 MiB";
+    return std::nullopt;
+}
+
+// Made through settings of their own: QSettings keeps its first error for
+// good, and a write once the folder is fixed must count as saved. Settings
+// on one file share their values, so `settings` sees the change at once.
+template <typename Change>
+bool written(const QSettings& settings, Change change)
+{
+    if (settingsRefusal(settings))
+        return false;
+    QSettings writer(settings.fileName(), settings.format());
+    change(writer);
+    writer.sync();
+    return writer.status() == QSettings::NoError;
 }
 
 }  // namespace
@@ -61,9 +96,16 @@ std::optional<Date> Preferences::lastWake() const
     return dateFromSecondsSinceReferenceDate(seconds);
 }
 
-ActivityLog Preferences::activity() const
+std::optional<ActivityLog> Preferences::activity() const
 {
-    return decoded(m_settings, activityKey, decodeActivityLog).value_or(ActivityLog{});
+    const QVariant value = m_settings.value(activityKey);
+    if (!value.isValid())
+        return ActivityLog{};
+    try {
+        return decodeActivityLog(value.toString().toStdString());
+    } catch (const JsonDecodeError&) {
+        return std::nullopt;
+    }
 }
 
 void Preferences::setMonitoring(bool enabled)
@@ -89,21 +131,15 @@ void Preferences::setLastWake(Date date)
     m_settings.setValue(lastWakeKey, secondsSinceReferenceDate(date));
 }
 
-void Preferences::setActivity(const ActivityLog& log)
+bool Preferences::setActivity(const ActivityLog& log)
 {
-    m_settings.setValue(activityKey, QString::fromStdString(encodeActivityLog(log)));
+    const QString json = QString::fromStdString(encodeActivityLog(log));
+    return written(m_settings, [&](QSettings& settings) { settings.setValue(activityKey, json); });
 }
 
-void Preferences::clearActivity()
+bool Preferences::clearActivity()
 {
-    m_settings.remove(activityKey);
-}
-
-std::unique_ptr<QSettings> userSettings()
-{
-    // On Linux the native format is INI, in a file named .conf.
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("sonorel-doctor"),
-                                       QStringLiteral("sonorel-doctor"));
+    return written(m_settings, [](QSettings& settings) { settings.remove(activityKey); });
 }
 
 namespace {
@@ -112,14 +148,41 @@ struct TemporaryDirectory {
     QTemporaryDir dir{QDir::temp().filePath(QStringLiteral("sonorel-doctor-uitest-XXXXXX"))};
 };
 
-// The directory is a base before QSettings so that it outlives the settings' last write.
+// The directory is a base before QSettings so that it outlives the settings'
+// last write. With a refusal it stands in for a file that was not read.
 class ThrowAwaySettings final : private TemporaryDirectory, public QSettings {
 public:
-    ThrowAwaySettings() : QSettings(dir.filePath(QStringLiteral("sonorel-doctor.conf")), QSettings::IniFormat) {}
+    explicit ThrowAwaySettings(std::optional<std::string> why = std::nullopt)
+        : QSettings(dir.filePath(QStringLiteral("sonorel-doctor.conf")), QSettings::IniFormat), refusal(std::move(why))
+    {
+    }
     bool valid() const { return dir.isValid(); }
+
+    const std::optional<std::string> refusal;
 };
 
 }  // namespace
+
+std::unique_ptr<QSettings> settingsAt(const QString& path)
+{
+    if (auto refusal = refusalOf(path))
+        return std::make_unique<ThrowAwaySettings>(std::move(refusal));
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
+
+std::unique_ptr<QSettings> userSettings()
+{
+    // Where QSettings keeps an application's user settings on Linux, named
+    // here so that the file can be looked at before it is read.
+    return settingsAt(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                      + QStringLiteral("/sonorel-doctor/sonorel-doctor.conf"));
+}
+
+std::optional<std::string> settingsRefusal(const QSettings& settings)
+{
+    const auto* standIn = dynamic_cast<const ThrowAwaySettings*>(&settings);
+    return standIn ? standIn->refusal : std::nullopt;
+}
 
 std::unique_ptr<QSettings> throwAwaySettings()
 {

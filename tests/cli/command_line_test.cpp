@@ -1,7 +1,10 @@
 #include "cli/command_line.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -138,6 +141,26 @@ TEST_F(command_line, the_program_prints_unavailable_rows_for_an_unreadable_syste
     ASSERT_EQ(rows.size(), 9u);
     for (const auto& row : rows)
         EXPECT_EQ(row["detail"], "The audio service is not running: Connection refused");
+}
+
+// A FIFO where the window's settings are kept would hold the report up for good.
+TEST_F(command_line, report_leaves_out_settings_it_does_not_read_and_says_so)
+{
+    const QString file = dir.filePath("sonorel-doctor/sonorel-doctor.conf");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sonorel-doctor"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", dir.path());
+    environment.insert("PULSE_SERVER", "unix:" + dir.filePath("no-server"));
+    program.setProcessEnvironment(environment);
+    program.start(SONOREL_DOCTOR_PATH, {"report"});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(program.readAllStandardOutput().startsWith("Sonorel Doctor diagnostic report\n"));
+    EXPECT_EQ(program.readAllStandardError().toStdString(),
+              "sonorel-doctor: report: The settings file " + file.toStdString()
+                  + " is not a regular file; the report leaves out the saved settings and activity\n");
 }
 
 }  // namespace

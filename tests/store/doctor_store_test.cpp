@@ -7,8 +7,11 @@
 #include "support/snapshot_fixtures.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +36,7 @@ class doctor_store : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     QSettings settings{dir.filePath("sonorel-doctor.conf"), QSettings::IniFormat};
+    QSettings* storeSettings = &settings;  // what the store is given
     ScriptedAudioSystem* server = nullptr;
     std::unique_ptr<AudioThread> audio;
     std::unique_ptr<DoctorStore> store;
@@ -54,6 +58,7 @@ protected:
 
     void start(AudioSnapshot initial, bool services = true)
     {
+        store.reset();  // before the audio side it uses
         audio = std::make_unique<AudioThread>(
             [&] {
                 auto scripted = std::make_unique<ScriptedAudioSystem>(std::move(initial));
@@ -70,7 +75,7 @@ protected:
         services_.tonePlayback = [] { return std::make_unique<InstantPlayback>(); };
         services_.microphoneCapture = [] { return std::make_unique<SilentCapture>(); };
         services_.microphonePermission = []() -> QCoro::Task<bool> { co_return true; };
-        store = std::make_unique<DoctorStore>(*audio, settings, std::move(services_), services);
+        store = std::make_unique<DoctorStore>(*audio, *storeSettings, std::move(services_), services);
         runTask(store->refresh());
     }
 
@@ -92,6 +97,7 @@ protected:
     }
 
     std::string noticeTitle() const { return store->notice() ? store->notice()->title : "(none)"; }
+    std::string noticeDetail() const { return store->notice() ? store->notice()->detail : "(none)"; }
 };
 
 AudioDevice mutedSpeakers()
@@ -279,6 +285,60 @@ TEST_F(doctor_store, a_crackle_is_marked_with_the_output_format_and_status)
     EXPECT_EQ(noticeTitle(), "Crackle marked");
     store->clearActivity();
     EXPECT_FALSE(settings.contains("activity"));
+}
+
+TEST_F(doctor_store, a_stored_log_it_cannot_read_is_said_and_kept_until_the_user_clears_activity)
+{
+    settings.setValue("activity", "[{\"id\": ");
+    start(snapshot({output(1, "Speakers")}, 1));
+    EXPECT_EQ(noticeTitle(), "Activity not read");
+    EXPECT_EQ(noticeDetail(), "The saved activity in " + settings.fileName().toStdString()
+                                  + " is not in a form this version reads. It is kept as it is: new activity is shown "
+                                    "but not saved until you clear Activity.");
+    run(store->markCrackle());
+    EXPECT_EQ(titles(), std::vector<std::string>{"I heard a crackle"});
+    EXPECT_EQ(noticeDetail(), "The time and current audio settings are in Activity, but they could not be saved.");
+    EXPECT_EQ(settings.value("activity").toString(), "[{\"id\": ");
+
+    store->clearActivity();
+    EXPECT_TRUE(store->addActivity("Output changed", "Speakers", ActivityEntry::Kind::repair));
+    EXPECT_EQ(Preferences(settings).activity(), store->history());
+}
+
+// Nothing is called saved that is not: a file refused at start, a folder that cannot be written.
+TEST_F(doctor_store, activity_that_cannot_be_saved_is_said_and_saved_again_once_it_can)
+{
+    const QString fifo = dir.filePath("fifo.conf");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const auto refused = settingsAt(fifo);
+    storeSettings = refused.get();
+    start(snapshot({output(1, "Speakers")}, 1));
+    EXPECT_EQ(noticeTitle(), "Settings not read");
+    EXPECT_EQ(noticeDetail(), "The settings file " + fifo.toStdString()
+                                  + " is not a regular file, so it was not read. Settings and activity start empty "
+                                    "and are not saved until it is moved away.");
+    run(store->markCrackle());
+    EXPECT_TRUE(store->notice()->isError);
+    EXPECT_EQ(noticeDetail(), "The time and current audio settings are in Activity, but they could not be saved.");
+
+    storeSettings = &settings;
+    start(snapshot({output(1, "Speakers")}, 1));
+    // A folder where the file should be: no account, root included, can write it.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sonorel-doctor.conf"));
+    store->addActivity("Output changed", "Speakers", ActivityEntry::Kind::repair);
+    EXPECT_EQ(noticeTitle(), "Activity not saved");
+    EXPECT_EQ(noticeDetail(), "The settings file " + settings.fileName().toStdString()
+                                  + " could not be written. New activity is shown until Sonorel Doctor quits; check "
+                                    "that its folder is writable and the disk has room.");
+    run(store->markCrackle());
+    EXPECT_EQ(noticeDetail(), "The time and current audio settings are in Activity, but they could not be saved.");
+
+    ASSERT_TRUE(QDir(dir.path()).rmdir("sonorel-doctor.conf"));
+    run(store->markCrackle());
+    EXPECT_FALSE(store->notice()->isError);
+    QFile file(settings.fileName());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().count("I heard a crackle"), 2) << "the one not saved then, too";
 }
 
 TEST_F(doctor_store, the_report_is_copied_for_two_seconds_and_exported_whole_or_not_at_all)

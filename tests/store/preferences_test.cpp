@@ -2,9 +2,12 @@
 #include "store/preferences.h"
 #include "support/snapshot_fixtures.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -36,7 +39,7 @@ TEST_F(preferences, a_fresh_install_has_the_defaults_and_an_empty_log)
     const auto file = settings();
     const Preferences p(*file);
     expectDefaults(p);
-    EXPECT_TRUE(p.activity().entries.empty());
+    EXPECT_EQ(p.activity(), ActivityLog{});
 }
 
 TEST_F(preferences, what_is_written_reads_back_in_a_later_launch_and_clearing_the_output_removes_its_key)
@@ -84,13 +87,69 @@ TEST_F(preferences, corrupt_values_read_as_their_defaults_and_stay_untouched)
     const Preferences p(*file);
     expectDefaults(p);
     // Only the first 200 entries of an over-long log are kept.
-    ASSERT_EQ(p.activity().entries.size(), 200u);
-    EXPECT_EQ(p.activity().entries.front(), activityEntry(1));
+    ASSERT_EQ(p.activity()->entries.size(), 200u);
+    EXPECT_EQ(p.activity()->entries.front(), activityEntry(1));
 
-    file->setValue("activity", "[{\"id\": 1}]");
-    EXPECT_TRUE(p.activity().entries.empty());
-    EXPECT_EQ(settings()->value("activity").toString(), "[{\"id\": 1}]");
+    // A log that is no list of entries reads as none, so that nobody writes over it.
+    file->setValue("activity", "{\"entries\": []}");
+    EXPECT_EQ(p.activity(), std::nullopt);
+    EXPECT_EQ(settings()->value("activity").toString(), "{\"entries\": []}");
     EXPECT_EQ(settings()->value("preferredOutput").toString(), "{\"uid\": 7}");
+}
+
+TEST_F(preferences, a_log_that_cannot_be_written_says_so_and_is_saved_once_the_folder_is_back)
+{
+    // A file where the folder should be: no account, root included, can write there.
+    ASSERT_TRUE(QFile(dir.filePath("config")).open(QIODevice::WriteOnly));
+    QSettings file(dir.filePath("config/sonorel-doctor.conf"), QSettings::IniFormat);
+    Preferences p(file);
+    ActivityLog log;
+    log.add(activityEntry(1));
+    EXPECT_FALSE(p.setActivity(log));
+    EXPECT_FALSE(p.clearActivity());
+
+    ASSERT_TRUE(QFile::remove(dir.filePath("config")) && QDir(dir.path()).mkdir("config"));
+    log.add(activityEntry(2));
+    EXPECT_TRUE(p.setActivity(log));
+    QFile written(file.fileName());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray bytes = written.readAll();
+    EXPECT_TRUE(bytes.contains("Entry 1") && bytes.contains("Entry 2"));
+}
+
+TEST_F(preferences, a_settings_file_that_is_no_regular_file_or_over_8_mib_is_neither_read_nor_written)
+{
+    const QString fifo = dir.filePath("fifo.conf"), folder = dir.filePath("folder.conf"),
+                  huge = dir.filePath("huge.conf"), ordinary = dir.filePath("ordinary.conf");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.conf"));
+    {
+        QFile file(huge);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nmonitoring=false\n");
+        ASSERT_TRUE(file.resize(maximumSettingsSize + 1));
+        QSettings(ordinary, QSettings::IniFormat).setValue("monitoring", false);
+    }
+    const struct {
+        QString path;
+        std::optional<std::string> refusal;
+    } rows[] = {
+        // A FIFO would block the reader until someone writes to it.
+        {fifo, "The settings file " + fifo.toStdString() + " is not a regular file"},
+        {folder, "The settings file " + folder.toStdString() + " is not a regular file"},
+        // Anything larger would stall the window for seconds.
+        {huge, "The settings file " + huge.toStdString() + " is over 8 MiB"},
+        {ordinary, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        const auto settings = settingsAt(row.path);
+        EXPECT_EQ(settingsRefusal(*settings), row.refusal) << row.path.toStdString();
+        Preferences p(*settings);
+        EXPECT_EQ(p.monitoring(), row.refusal.has_value()) << "read only from a file it may read";
+        EXPECT_EQ(p.setActivity(ActivityLog{}), !row.refusal);
+    }
+    EXPECT_EQ(QFileInfo(huge).size(), maximumSettingsSize + 1);
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
 }
 
 }  // namespace
