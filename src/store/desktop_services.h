@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sonorel {
 
@@ -37,13 +38,21 @@ std::string settingsPackageFor(SettingsPane pane);
 // KDE, Xfce/Blueman, pavucontrol); false when none is installed.
 bool openInstalledSettingsPane(SettingsPane pane);
 
+// The value of a desktop entry's Exec key that runs `arguments`: each with
+// a reserved character (a space, a quote, `$`, …) in double quotes with `"`,
+// backtick, `$` and `\` escaped, every `%` doubled, then the whole escaped
+// as a string value, as the Desktop Entry Specification asks.
+std::string desktopExecValue(const std::vector<std::string>& arguments);
+
 // Launch at login through the XDG autostart entry
-// `configHome`/autostart/sonorel-doctor.desktop.
+// `configHome`/autostart/sonorel-doctor.desktop, read and written as a file
+// of its own, never through a link.
 class LaunchAtLogin {
 public:
     explicit LaunchAtLogin(std::filesystem::path configHome) : m_entry(std::move(configHome) / "autostart/sonorel-doctor.desktop") {}
 
-    // The entry exists and is not hidden.
+    // The entry is a regular file, a desktop entry of an application,
+    // neither hidden nor switched off for GNOME.
     bool isEnabled() const;
     // Writes or removes the entry; false when that failed.
     bool setEnabled(bool enabled, const std::string& command) const;
