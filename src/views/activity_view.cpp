@@ -201,8 +201,12 @@ void ActivityView::refreshEntries()
         theme::discardRows(m_entries);
         fresh = entries.size();
     }
-    for (size_t i = fresh; i-- > 0;)
-        m_entries->insertWidget(0, entryRow(entries[i], this));
+    for (size_t i = fresh; i-- > 0;) {
+        QWidget* row = entryRow(entries[i], this);
+        m_entries->insertWidget(0, row);
+        // Screen readers take rows in child order, which must be the order on screen, newest first.
+        row->lower();
+    }
     while (size_t(m_entries->count()) > entries.size()) {
         QLayoutItem* last = m_entries->takeAt(m_entries->count() - 1);
         theme::discardRow(last->widget());

@@ -7,6 +7,7 @@
 #include "views/feedback_view.h"
 #include "views/menu_bar_doctor_view.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -73,6 +74,12 @@ TEST_F(pages, clearing_the_activity_asks_first)
             }
     EXPECT_EQ(titles, QStringList({"Playback deadline missed", "Feedback sent", "Repair failed", "Unmuted output",
                                    "I heard a crackle"}));
+    // A screen reader meets the rows in the same order.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(rows.front()->parentWidget()->parentWidget());
+    QList<QWidget*> spoken;
+    for (int i = 0; i < list->childCount(); ++i)
+        spoken << static_cast<QWidget*>(list->child(i)->object())->findChild<QWidget*>(QStringLiteral("activity-entry"));
+    EXPECT_EQ(spoken, rows);
     EXPECT_EQ(page.findChildren<QWidget*>(QStringLiteral("activity-empty")).size(), 0);
     store->setSelectedPage(DoctorPage::activity);
     screenshots("activity", {1060, 820}, [&] {
