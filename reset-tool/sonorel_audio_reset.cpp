@@ -10,55 +10,30 @@
 // /run/user/UID/pulse/native.
 
 #include "model/recording_kind.h"
+#include "server_restart.h"
 
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
 #include <pulse/timeval.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+using namespace reset_tool;
+
 namespace {
 
-constexpr int inputActiveStatus = 23;
-constexpr int inputUnknownStatus = 24;
-constexpr int notAuthorizedStatus = 25;
-constexpr int notRestartedStatus = 26;
-
 constexpr pa_usec_t checkTimeout = 3 * PA_USEC_PER_SEC;
-
-// The sound server's processes and their user units.
-const std::set<std::string> serverProcesses{"pipewire", "pipewire-pulse", "wireplumber", "pulseaudio"};
-const std::vector<std::string> serverUnits{"pipewire.service", "pipewire-pulse.service", "wireplumber.service",
-                                           "pulseaudio.service"};
-
-// Children run with this environment only: nothing the caller set changes what runs.
-const char* const cleanPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
-
-[[noreturn]] void fail(int status, const char* line)
-{
-    std::fprintf(stderr, "%s\n", line);
-    std::exit(status);
-}
 
 enum class Activity { idle, active, unknown };
 
@@ -207,135 +182,11 @@ std::optional<uint32_t> parseUserID(const std::string& text)
     return uint32_t(value);
 }
 
-struct Finished {
-    int status = 0;
-    std::string output;  // standard output and error together
-};
-
-// Runs `arguments` (an absolute program first) with a clean environment and
-// collects what it writes; absent when it could not be launched.
-std::optional<Finished> run(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {})
-{
-    if (access(arguments[0].c_str(), X_OK) != 0)
-        return std::nullopt;
-    std::vector<char*> argv;
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp{const_cast<char*>(cleanPath)};
-    for (const auto& variable : environment)
-        envp.push_back(const_cast<char*>(variable.c_str()));
-    envp.push_back(nullptr);
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0)
-        return std::nullopt;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
-    pid_t pid = 0;
-    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(output[1]);
-    Finished finished;
-    char buffer[4096];
-    for (ssize_t length; error == 0 && (length = read(output[0], buffer, sizeof buffer)) != 0;) {
-        if (length > 0)
-            finished.output.append(buffer, size_t(length));
-        else if (errno != EINTR)
-            break;
-    }
-    close(output[0]);
-    if (error != 0)
-        return std::nullopt;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    return finished;
-}
-
 std::string lastLine(std::string text)
 {
     while (!text.empty() && text.back() == '\n')
         text.pop_back();
     return text.substr(text.rfind('\n') + 1);
-}
-
-std::optional<std::string> firstExisting(std::initializer_list<const char*> paths)
-{
-    for (const char* path : paths)
-        if (access(path, X_OK) == 0)
-            return std::string(path);
-    return std::nullopt;
-}
-
-// The processes of `uid` that make up its sound server.
-std::vector<pid_t> serverProcessesOf(uid_t uid)
-{
-    std::vector<pid_t> found;
-    DIR* proc = opendir("/proc");
-    if (!proc)
-        return found;
-    while (const dirent* entry = readdir(proc)) {
-        const auto pid = parseUserID(entry->d_name);
-        if (!pid || *pid == 0)
-            continue;
-        std::ifstream status(std::string("/proc/") + entry->d_name + "/status");
-        std::string line, name;
-        std::optional<uid_t> owner;
-        while (std::getline(status, line)) {
-            if (line.rfind("Name:", 0) == 0)
-                std::istringstream(line.substr(5)) >> name;
-            else if (line.rfind("Uid:", 0) == 0) {
-                uid_t real = 0;
-                if (std::istringstream(line.substr(4)) >> real)
-                    owner = real;
-            }
-        }
-        if (owner == uid && serverProcesses.count(name))
-            found.push_back(pid_t(*pid));
-    }
-    closedir(proc);
-    return found;
-}
-
-// Restarts the server: its active systemd user units, else SIGTERM to its
-// processes (socket activation or a supervisor brings them back).
-int restartServer(uid_t uid, const std::string& user, bool asRoot)
-{
-    if (const auto systemctl = firstExisting({"/usr/bin/systemctl", "/bin/systemctl"})) {
-        std::vector<std::string> base{*systemctl, "--user"};
-        if (asRoot)
-            base.push_back("--machine=" + user + "@.host");
-        const std::vector<std::string> environment{"XDG_RUNTIME_DIR=/run/user/" + std::to_string(uid)};
-        std::vector<std::string> active;
-        for (const auto& unit : serverUnits) {
-            auto isActive = base;
-            isActive.insert(isActive.end(), {"--quiet", "is-active", unit});
-            const auto answer = run(isActive, environment);
-            if (answer && answer->status == 0)
-                active.push_back(unit);
-        }
-        if (!active.empty()) {
-            auto restart = base;
-            restart.push_back("restart");
-            restart.insert(restart.end(), active.begin(), active.end());
-            const auto restarted = run(restart, environment);
-            if (!restarted || restarted->status != 0)
-                fail(notRestartedStatus, "systemctl could not restart the audio service's units.");
-            return 0;
-        }
-    }
-    const auto processes = serverProcessesOf(uid);
-    int signalled = 0;
-    for (const pid_t pid : processes)
-        if (kill(pid, SIGTERM) == 0)
-            ++signalled;
-    if (signalled == 0)
-        fail(notRestartedStatus, "No audio service process of this account was running.");
-    return 0;
 }
 
 std::string ownPath()
@@ -387,10 +238,8 @@ std::string serverSocket(const std::optional<std::string>& given, uid_t uid)
         return "/run/user/" + std::to_string(uid) + "/pulse/native";
     struct stat status {};
     if (given->empty() || given->front() != '/' || lstat(given->c_str(), &status) != 0 || !S_ISSOCK(status.st_mode)
-        || status.st_uid != uid) {
-        const std::string line = "The audio socket given is not a socket of user " + std::to_string(uid) + ".";
-        fail(notAuthorizedStatus, line.c_str());
-    }
+        || status.st_uid != uid)
+        fail(notAuthorizedStatus, "The audio socket given is not a socket of user " + std::to_string(uid) + ".");
     return *given;
 }
 
@@ -407,7 +256,8 @@ int reset(const Request& request)
 
     if (effective == request.uid) {
         checkInput(socket);
-        return restartServer(request.uid, user, false);
+        restartServer(request.uid, user, false, socket);
+        return 0;
     }
     // As root: the check runs as the user, whose server only they may ask.
     const std::string self = ownPath();
@@ -431,12 +281,13 @@ int reset(const Request& request)
     case inputUnknownStatus:
     case notAuthorizedStatus:
         // The answer of our own copy, its line last.
-        fail(check->status, lastLine(check->output).c_str());
+        fail(check->status, lastLine(check->output));
     default:
         // runuser's or setpriv's own failures (126, 127) are no answer of ours.
         fail(notRestartedStatus, notChecked);
     }
-    return restartServer(request.uid, user, true);
+    restartServer(request.uid, user, true, socket);
+    return 0;
 }
 
 }  // namespace

@@ -284,8 +284,8 @@ TEST(reset_tool, restarts_the_users_own_server_unless_it_records_as_the_user_and
 }
 
 // Two servers of one account: the tool checks the one at the socket it is
-// given (the one the app reads) and restarts that one.
-TEST(reset_tool, restarts_the_server_at_the_socket_it_checked)
+// given (the one the app reads) and restarts that one, no other.
+TEST(reset_tool, restarts_the_server_at_the_socket_it_checked_and_no_other)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to create a throw-away user";
@@ -293,15 +293,18 @@ TEST(reset_tool, restarts_the_server_at_the_socket_it_checked)
     const QString uid = QString::number(user.uid);
     user.startServer("second");
 
-    const int first = user.serverPid();
+    int first = user.serverPid();
+    int second = user.serverPid("second");
     const Outcome restarted = runProgram(user.tool(), {uid});
     EXPECT_EQ(restarted.status, 0) << restarted.err;
     EXPECT_TRUE(user.restartedSince(first));
+    EXPECT_EQ(user.serverPid("second"), second);
 
-    const int second = user.serverPid("second");
+    first = user.serverPid();
     const Outcome repaired = user.asUser({user.doctor(), "repair", "restartAudio"}, "second");
     EXPECT_EQ(repaired.status, 0) << repaired.err;
     EXPECT_TRUE(user.restartedSince(second, "second"));
+    EXPECT_EQ(user.serverPid(), first);
 }
 
 }  // namespace
