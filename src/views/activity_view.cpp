@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <map>
+#include <optional>
+
 namespace sonorel {
 
 namespace {
@@ -42,6 +45,35 @@ void makeDestructive(QPushButton* button)
     button->setPalette(palette);
 }
 
+// Wrapped text laid out once per width: a layout pass asks each row's height
+// dozens of times, and a log of long entries would take seconds per pass.
+class WrappedText final : public QLabel {
+public:
+    WrappedText(const QString& text, QWidget* parent) : QLabel(text, parent) { setWordWrap(true); }
+
+    int heightForWidth(int width) const override
+    {
+        auto found = m_heights.find(width);
+        if (found != m_heights.end())
+            return found->second;
+        // A few widths at a time: dragging the window's edge asks for hundreds.
+        if (m_heights.size() >= 8)
+            m_heights.clear();
+        return m_heights[width] = QLabel::heightForWidth(width);
+    }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            m_heights.clear();
+        QLabel::changeEvent(event);
+    }
+
+private:
+    mutable std::map<int, int> m_heights;
+};
+
 QWidget* entryContent(const ActivityEntry& entry, QWidget* parent)
 {
     auto* row = new QWidget(parent);
@@ -57,11 +89,9 @@ QWidget* entryContent(const ActivityEntry& entry, QWidget* parent)
     layout->addWidget(symbol, 0, Qt::AlignTop);
     auto* text = new QVBoxLayout;
     text->setSpacing(2);
-    auto* title = new QLabel(QString::fromStdString(entry.title), row);
-    title->setWordWrap(true);
+    auto* title = new WrappedText(QString::fromStdString(entry.title), row);
     theme::setPointSize(title, title->font().pointSizeF(), QFont::DemiBold);
-    auto* detail = new QLabel(QString::fromStdString(entry.detail), row);
-    detail->setWordWrap(true);
+    auto* detail = new WrappedText(QString::fromStdString(entry.detail), row);
     detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
     detail->setVisible(!entry.detail.empty());
     text->addWidget(title);
@@ -107,6 +137,19 @@ QWidget* emptyState(QWidget* parent)
     detail->setAlignment(Qt::AlignHCenter);
     layout->addWidget(detail);
     return empty;
+}
+
+// How many entries came in on top of the rows shown (usually one, so only
+// new rows are made); none when the rows no longer follow the log.
+std::optional<size_t> newOnTop(const std::vector<ActivityEntry>& entries, const std::vector<Uuid>& shownIds)
+{
+    size_t fresh = 0;
+    while (!shownIds.empty() && fresh < entries.size() && entries[fresh].id != shownIds.front())
+        ++fresh;
+    bool onTop = !shownIds.empty() && fresh < entries.size();
+    for (size_t i = 0; onTop && fresh + i < entries.size() && i < shownIds.size(); ++i)
+        onTop = entries[fresh + i].id == shownIds[i];
+    return onTop ? std::optional(fresh) : std::nullopt;
 }
 
 }  // namespace
@@ -190,17 +233,15 @@ void ActivityView::refreshEntries()
     if (m_stale)
         return;
     const auto& entries = m_store.history().entries;
-    // Usually one entry came in on top: only new rows are made.
-    size_t fresh = 0;
-    while (!m_shownIds.empty() && fresh < entries.size() && entries[fresh].id != m_shownIds.front())
-        ++fresh;
-    bool onTop = !m_shownIds.empty() && fresh < entries.size();
-    for (size_t i = 0; onTop && fresh + i < entries.size() && i < m_shownIds.size(); ++i)
-        onTop = entries[fresh + i].id == m_shownIds[i];
-    if (!onTop) {
+    const auto onTop = newOnTop(entries, m_shownIds);
+    const size_t fresh = onTop.value_or(entries.size());
+    // Many rows are made out of sight: each row shown into a visible list
+    // would lay the whole page out again.
+    QWidget* list = m_entries->parentWidget();
+    if (fresh > 1)
+        list->hide();
+    if (!onTop)
         theme::discardRows(m_entries);
-        fresh = entries.size();
-    }
     for (size_t i = fresh; i-- > 0;) {
         QWidget* row = entryRow(entries[i], this);
         m_entries->insertWidget(0, row);
@@ -219,6 +260,7 @@ void ActivityView::refreshEntries()
         m_shownIds.push_back(entry.id);
     if (entries.empty())
         m_entries->addWidget(emptyState(this));
+    list->show();
 }
 
 void ActivityView::refreshCopied()
