@@ -3,11 +3,14 @@
 // only through its exit status and at most one line on standard error, and
 // links nothing of the application.
 //
-//   sonorel-audio-reset UID [--socket PATH]            restart UID's sound server (as root or as UID)
-//   sonorel-audio-reset --check-input [--socket PATH]  is anything recording? (as the user to check)
+//   sonorel-audio-reset UID [--socket PATH] [--restart-unanswered]
+//       restart UID's sound server (as root or as UID)
+//   sonorel-audio-reset --check-input [--socket PATH] [--restart-unanswered]
+//       is anything recording? (as the user to check)
 //
 // PATH is the server's native socket, as the app reached it; without it,
-// /run/user/UID/pulse/native.
+// /run/user/UID/pulse/native. --restart-unanswered is the user's consent to
+// restart a server that does not answer, so that nothing can be checked.
 
 #include "model/recording_kind.h"
 #include "server_restart.h"
@@ -22,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -35,13 +39,15 @@ namespace {
 
 constexpr pa_usec_t checkTimeout = 3 * PA_USEC_PER_SEC;
 
-enum class Activity { idle, active, unknown };
+enum class Activity { idle, active, unknown, notAnswering };
 
 struct Check {
     pa_mainloop* mainloop = nullptr;
     bool done = false;
     bool known = false;
     bool active = false;
+    // No connection, or no reply in time: nothing can record through the server.
+    bool unanswered = false;
     // Sources that mirror an output: recording one records what it plays.
     std::set<uint32_t> monitors;
 };
@@ -80,9 +86,17 @@ void source(pa_context* context, const pa_source_info* info, int eol, void* data
         check->done = true;
 }
 
+bool isConnectionError(int error)
+{
+    return error == PA_ERR_CONNECTIONREFUSED || error == PA_ERR_CONNECTIONTERMINATED || error == PA_ERR_TIMEOUT;
+}
+
 void contextState(pa_context* context, void* data)
 {
     auto* check = static_cast<Check*>(data);
+    // Our own disconnect at the end says nothing of the server.
+    if (check->done)
+        return;
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
         if (pa_operation* op = pa_context_get_source_info_list(context, source, check))
@@ -92,6 +106,7 @@ void contextState(pa_context* context, void* data)
         break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
+        check->unanswered = isConnectionError(pa_context_errno(context));
         check->done = true;
         break;
     default:
@@ -114,13 +129,16 @@ Activity inputActivity(const std::string& socket)
     pa_timeval_add(&deadline, checkTimeout);
     pa_time_event* timeout = api->time_new(
         api, &deadline, [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
+            static_cast<Check*>(data)->unanswered = true;
             static_cast<Check*>(data)->done = true;
         },
         &check);
     if (context) {
         pa_context_set_state_callback(context, contextState, &check);
-        if (pa_context_connect(context, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        if (pa_context_connect(context, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            check.unanswered = isConnectionError(pa_context_errno(context));
             check.done = true;
+        }
         while (!check.done && pa_mainloop_iterate(check.mainloop, 1, nullptr) >= 0) {
         }
         pa_context_disconnect(context);
@@ -131,10 +149,14 @@ Activity inputActivity(const std::string& socket)
     // A recording found counts even when the list did not end cleanly.
     if (check.active)
         return Activity::active;
-    return check.known ? Activity::idle : Activity::unknown;
+    if (check.known)
+        return Activity::idle;
+    return check.unanswered ? Activity::notAnswering : Activity::unknown;
 }
 
-int checkInput(const std::string& socket)
+// Exits unless nothing records, or the server does not answer and the user
+// agreed to restart it anyway.
+void checkInput(const std::string& socket, bool restartUnanswered)
 {
     // libpulse's own warnings (a missing cookie) are not ours to pass on:
     // the caller reads one marker line at most.
@@ -154,10 +176,13 @@ int checkInput(const std::string& socket)
         fail(inputActiveStatus, "SONOREL_INPUT_ACTIVE");
     case Activity::unknown:
         fail(inputUnknownStatus, "SONOREL_INPUT_UNKNOWN");
+    case Activity::notAnswering:
+        if (!restartUnanswered)
+            fail(inputUnknownStatus, "SONOREL_SERVER_NOT_ANSWERING");
+        break;
     case Activity::idle:
         break;
     }
-    return 0;
 }
 
 // Digits with an optional leading sign, within 32 bits; absent otherwise.
@@ -203,6 +228,7 @@ struct Request {
     bool checkOnly = false;
     uid_t uid = 0;  // reset mode
     std::optional<std::string> socket;
+    bool restartUnanswered = false;
 };
 
 std::optional<Request> parseRequest(int argc, char** argv)
@@ -223,6 +249,8 @@ std::optional<Request> parseRequest(int argc, char** argv)
         const std::string option = argv[at];
         if (option == "--socket" && at + 1 < argc && !request.socket)
             request.socket = argv[++at];
+        else if (option == "--restart-unanswered" && !request.restartUnanswered)
+            request.restartUnanswered = true;
         else
             return std::nullopt;
     }
@@ -230,15 +258,16 @@ std::optional<Request> parseRequest(int argc, char** argv)
 }
 
 // The server's socket: the one given, which must be a socket of `uid` itself
-// (a link could lead the check and the restart to another server), or that
-// user's default one.
+// (a link could lead the check and the restart to another server) or nothing
+// yet (a server that is gone does not answer), or that user's default one.
 std::string serverSocket(const std::optional<std::string>& given, uid_t uid)
 {
     if (!given)
         return "/run/user/" + std::to_string(uid) + "/pulse/native";
     struct stat status {};
-    if (given->empty() || given->front() != '/' || lstat(given->c_str(), &status) != 0 || !S_ISSOCK(status.st_mode)
-        || status.st_uid != uid)
+    const bool absolute = !given->empty() && given->front() == '/';
+    const bool found = absolute && lstat(given->c_str(), &status) == 0;
+    if (!absolute || (found && (!S_ISSOCK(status.st_mode) || status.st_uid != uid)) || (!found && errno != ENOENT))
         fail(notAuthorizedStatus, "The audio socket given is not a socket of user " + std::to_string(uid) + ".");
     return *given;
 }
@@ -255,7 +284,7 @@ int reset(const Request& request)
     const std::string socket = serverSocket(request.socket, request.uid);
 
     if (effective == request.uid) {
-        checkInput(socket);
+        checkInput(socket, request.restartUnanswered);
         restartServer(request.uid, user, false, socket);
         return 0;
     }
@@ -271,6 +300,8 @@ int reset(const Request& request)
     if (self.empty() || asUser.empty())
         fail(notRestartedStatus, notChecked);
     asUser.insert(asUser.end(), {self, "--check-input", "--socket", socket});
+    if (request.restartUnanswered)
+        asUser.push_back("--restart-unanswered");
     const auto check = run(asUser);
     if (!check)
         fail(notRestartedStatus, notChecked);
@@ -297,7 +328,9 @@ int main(int argc, char** argv)
     const auto request = parseRequest(argc, argv);
     if (!request)
         fail(notAuthorizedStatus, "Sonorel Doctor audio reset requires administrator authorization.");
-    if (request->checkOnly)
-        return checkInput(serverSocket(request->socket, getuid()));
+    if (request->checkOnly) {
+        checkInput(serverSocket(request->socket, getuid()), request->restartUnanswered);
+        return 0;
+    }
     return reset(*request);
 }

@@ -33,6 +33,9 @@ std::string sentence(AudioRepairError::Case errorCase, const std::string& text)
     case Case::outputCaptureActive:
         return text + " is recording what your computer plays. Restarting the audio service would cut that "
                       "recording; stop it first.";
+    case Case::serverNotAnswering:
+        return "The audio service is not answering, so Doctor can't check whether something is recording. Restart "
+               "it anyway?";
     }
     return {};
 }

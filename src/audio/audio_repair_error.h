@@ -20,6 +20,7 @@ public:
         settingsChanged,
         streamGone,
         outputCaptureActive,
+        serverNotAnswering,
     };
 
     static AudioRepairError system(std::string text) { return AudioRepairError(Case::system, std::move(text)); }
@@ -38,6 +39,9 @@ public:
     {
         return AudioRepairError(Case::outputCaptureActive, apps);
     }
+
+    // The service gave no answer, so the restart needs the user's consent.
+    static AudioRepairError serverNotAnswering() { return AudioRepairError(Case::serverNotAnswering); }
 
     Case errorCase() const { return m_case; }
     // For `system`, the carried text; otherwise the case's sentence.

@@ -11,8 +11,10 @@ public:
 
     // Completes once the service was asked to restart and the reset tool
     // reported success; it never touches settings. Throws AudioRepairError
-    // (recordingActive, inputActivityUnknown, system).
-    virtual QCoro::Task<void> restart() = 0;
+    // (recordingActive, inputActivityUnknown, serverNotAnswering, system).
+    // `evenIfNotAnswering` is the user's consent to restart a server that
+    // does not answer, where no recording can be checked.
+    virtual QCoro::Task<void> restart(bool evenIfNotAnswering = false) = 0;
 
 protected:
     AudioRestarting() = default;

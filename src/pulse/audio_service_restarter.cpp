@@ -80,7 +80,7 @@ AudioServiceRestarter::AudioServiceRestarter(Options options) : m_options(std::m
         m_options.runner = runProcess;
 }
 
-QCoro::Task<void> AudioServiceRestarter::restart()
+QCoro::Task<void> AudioServiceRestarter::restart(bool evenIfNotAnswering)
 {
     if (!matchesDigest(m_options.tool, m_options.digest))
         throw AudioRepairError::system("The signed audio reset tool is missing or has changed. Rebuild or reinstall "
@@ -98,6 +98,8 @@ QCoro::Task<void> AudioServiceRestarter::restart()
                                            "administrator restarts it.");
         arguments << QStringLiteral("--socket") << QString::fromStdString(*socket);
     }
+    if (evenIfNotAnswering)
+        arguments << QStringLiteral("--restart-unanswered");
     const ToolRun run = co_await m_options.runner(m_options.tool, arguments);
     if (!run.launched)
         throw AudioRepairError::system("The audio reset tool could not be started: " + run.launchError.toStdString());
@@ -114,6 +116,8 @@ AudioRepairError restartFailure(const QByteArray& standardError)
         text.clear();
     if (text.contains(QLatin1String("SONOREL_INPUT_ACTIVE")))
         return AudioRepairError::recordingActive();
+    if (text.contains(QLatin1String("SONOREL_SERVER_NOT_ANSWERING")))
+        return AudioRepairError::serverNotAnswering();
     if (text.contains(QLatin1String("SONOREL_INPUT_UNKNOWN")))
         return AudioRepairError::inputActivityUnknown();
     const QString detail = text.trimmed();

@@ -46,7 +46,7 @@ public:
     };
 
     explicit AudioServiceRestarter(Options options);
-    QCoro::Task<void> restart() override;
+    QCoro::Task<void> restart(bool evenIfNotAnswering = false) override;
 
 private:
     Options m_options;

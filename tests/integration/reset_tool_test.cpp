@@ -189,7 +189,7 @@ TEST(reset_tool, refuses_what_it_must_with_its_status_and_one_line)
     EXPECT_EQ(otherUser.err, notAuthorized);
     const Outcome noServer = runProgram("runuser", {"-u", "nobody", "--", tool, "--check-input"});
     EXPECT_EQ(noServer.status, 24);
-    EXPECT_EQ(noServer.err, "SONOREL_INPUT_UNKNOWN\n");
+    EXPECT_EQ(noServer.err, "SONOREL_SERVER_NOT_ANSWERING\n");
 
     // The socket to check must be a socket of the user named: not a file, not another account's.
     const QString nobody = QString::number(getpwnam("nobody")->pw_uid);
@@ -220,8 +220,10 @@ TEST(reset_tool, restarts_the_users_own_server_unless_it_records_as_the_user_and
         GTEST_SKIP() << "needs root to create a throw-away user";
     ThrowAwayUser user;
     const QString uid = QString::number(user.uid);
+    // Consent to restart a server that does not answer changes nothing for one that does.
     const std::vector<std::function<Outcome()>> asRootAndAsTheUser{
-        [&] { return runProgram(user.tool(), {uid}); }, [&] { return user.asUser({user.tool(), uid}); }};
+        [&] { return runProgram(user.tool(), {uid, "--restart-unanswered"}); },
+        [&] { return user.asUser({user.tool(), uid}); }};
 
     const auto rigClient = [&](const QString& kind, const std::string& device) {
         return std::stoi(user.asUser({user.dir + "/audio-rig", kind, "--dir", user.dir + "/rig", "--device",
@@ -285,7 +287,7 @@ TEST(reset_tool, restarts_the_users_own_server_unless_it_records_as_the_user_and
 
 // Two servers of one account: the tool checks the one at the socket it is
 // given (the one the app reads) and restarts that one, no other.
-TEST(reset_tool, restarts_the_server_at_the_socket_it_checked_and_no_other)
+TEST(reset_tool, restarts_only_the_server_it_checked_and_a_hung_one_only_with_consent)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to create a throw-away user";
@@ -303,6 +305,20 @@ TEST(reset_tool, restarts_the_server_at_the_socket_it_checked_and_no_other)
     first = user.serverPid();
     const Outcome repaired = user.asUser({user.doctor(), "repair", "restartAudio"}, "second");
     EXPECT_EQ(repaired.status, 0) << repaired.err;
+    EXPECT_TRUE(user.restartedSince(second, "second"));
+    EXPECT_EQ(user.serverPid(), first);
+
+    // A hung server is restarted only with the user's consent.
+    ASSERT_TRUE(processEventsUntil([&] { return user.pactl({"info"}, "second").status == 0; }));
+    second = user.serverPid("second");
+    kill(second, SIGSTOP);
+    const QStringList hung{uid, "--socket", user.socket("second")};
+    const Outcome unanswered = user.asUser(QStringList{user.tool()} + hung);
+    EXPECT_EQ(unanswered.status, 24);
+    EXPECT_EQ(unanswered.err, "SONOREL_SERVER_NOT_ANSWERING\n");
+    EXPECT_EQ(user.serverPid("second"), second);
+    const Outcome consented = runProgram(user.tool(), hung + QStringList{"--restart-unanswered"});
+    EXPECT_EQ(consented.status, 0) << consented.err;
     EXPECT_TRUE(user.restartedSince(second, "second"));
     EXPECT_EQ(user.serverPid(), first);
 }

@@ -30,6 +30,10 @@ TEST(restart_failure, is_the_tools_marker_as_its_error_or_its_line_after_the_sen
 {
     EXPECT_EQ(restartFailure("SONOREL_INPUT_ACTIVE\n"), AudioRepairError::recordingActive());
     EXPECT_EQ(restartFailure("SONOREL_INPUT_UNKNOWN\n"), AudioRepairError::inputActivityUnknown());
+    const AudioRepairError unanswered = restartFailure("SONOREL_SERVER_NOT_ANSWERING\n");
+    EXPECT_EQ(unanswered.errorCase(), AudioRepairError::Case::serverNotAnswering);
+    EXPECT_EQ(unanswered.description(), "The audio service is not answering, so Doctor can't check whether something "
+                                        "is recording. Restart it anyway?");
     EXPECT_EQ(restartFailure("  The audio socket given is not a socket of user 1000.\n").description(),
               "The audio service could not be restarted. The audio socket given is not a socket of user 1000.");
     // Text that is not the tool's own line says nothing to the user.
@@ -102,6 +106,8 @@ TEST_F(audio_service_restarter, runs_the_tool_as_the_user_on_the_socket_the_app_
     EXPECT_EQ(errorOf(prefixed.restart()), AudioRepairError::recordingActive());
     EXPECT_EQ(ran(), tool + QStringLiteral(" 1000 --socket /srv/sound/pulse/native"));
     EXPECT_EQ(askedOwner, std::vector<std::string>{"/srv/sound/pulse/native"});
+    EXPECT_EQ(errorOf(prefixed.restart(true)), AudioRepairError::recordingActive());
+    EXPECT_EQ(ran(), tool + QStringLiteral(" 1000 --socket /srv/sound/pulse/native --restart-unanswered"));
 
     // libpulse names the sockets it found by itself without the prefix; a
     // listener that could not be asked leaves the decision to the tool.

@@ -275,7 +275,7 @@ void applyToState(AudioSnapshot& state, const AudioSetting& setting)
         setting.value);
 }
 
-QCoro::Task<void> ScriptedRestarter::restart()
+QCoro::Task<void> ScriptedRestarter::restart(bool)
 {
     ++restarts;
     if (onRestart)

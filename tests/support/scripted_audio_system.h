@@ -117,7 +117,7 @@ public:
     std::optional<AudioRepairError> error;
     std::function<void()> onRestart;
 
-    QCoro::Task<void> restart() override;
+    QCoro::Task<void> restart(bool evenIfNotAnswering = false) override;
 };
 
 // A pause that returns at once and counts; `during(n, …)` acts in the n-th pause.
