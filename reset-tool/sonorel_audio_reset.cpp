@@ -281,6 +281,7 @@ int reset(const Request& request)
     if (!account)
         fail(inputUnknownStatus, "SONOREL_INPUT_UNKNOWN");
     const std::string user = account->pw_name;
+    const gid_t group = account->pw_gid;
     const std::string socket = serverSocket(request.socket, request.uid);
 
     if (effective == request.uid) {
@@ -294,7 +295,7 @@ int reset(const Request& request)
     if (const auto runuser = firstExisting({"/usr/sbin/runuser", "/sbin/runuser"}))
         asUser = {*runuser, "-u", user, "--"};
     else if (const auto setpriv = firstExisting({"/usr/bin/setpriv", "/bin/setpriv"}))
-        asUser = {*setpriv, "--reuid=" + std::to_string(request.uid), "--regid=" + std::to_string(account->pw_gid),
+        asUser = {*setpriv, "--reuid=" + std::to_string(request.uid), "--regid=" + std::to_string(group),
                   "--init-groups", "--"};
     const char* const notChecked = "The input check could not run as the user.";
     if (self.empty() || asUser.empty())
