@@ -169,7 +169,7 @@ QCoro::Task<std::string> RepairCoordinator::normalizeRate(AudioSnapshot before)
     throw AudioRepairError::recoveryFailed();
 }
 
-QCoro::Task<std::string> RepairCoordinator::restartAudio(AudioSnapshot before)
+QCoro::Task<std::string> RepairCoordinator::restartAudio(AudioSnapshot before, bool evenIfNotAnswering)
 {
     // An unreadable configuration cannot say whether input activity is known.
     if (before.readError) {
@@ -179,7 +179,7 @@ QCoro::Task<std::string> RepairCoordinator::restartAudio(AudioSnapshot before)
         guardInput(before);
         guardOutputCapture(before);
     }
-    co_await m_restarter.restart();
+    co_await m_restarter.restart(evenIfNotAnswering);
 
     for (int check = 0; check < restartChecks; ++check) {
         co_await m_pause();

@@ -37,14 +37,15 @@ RepairCoordinator::RepairCoordinator(AudioSystem& audio, AudioRestarting& restar
 }
 
 QCoro::Task<std::string> RepairCoordinator::perform(RepairAction action, std::optional<PreferredOutput> preferredOutput,
-                                                    std::optional<PreferredOutput> lastWorkingOutput)
+                                                    std::optional<PreferredOutput> lastWorkingOutput,
+                                                    bool restartUnanswered)
 {
     const AudioSnapshot before = m_audio.snapshot();
     m_lastChanges.clear();
     m_writtenSettings.clear();
     try {
         std::string message = co_await runProcedure(action, before, std::move(preferredOutput),
-                                                    std::move(lastWorkingOutput));
+                                                    std::move(lastWorkingOutput), restartUnanswered);
         recordChanges(before);
         co_return message;
     } catch (...) {
@@ -56,7 +57,8 @@ QCoro::Task<std::string> RepairCoordinator::perform(RepairAction action, std::op
 
 QCoro::Task<std::string> RepairCoordinator::runProcedure(RepairAction action, AudioSnapshot before,
                                                          std::optional<PreferredOutput> preferredOutput,
-                                                         std::optional<PreferredOutput> lastWorkingOutput)
+                                                         std::optional<PreferredOutput> lastWorkingOutput,
+                                                         bool restartUnanswered)
 {
     if (before.readError && action != RepairAction::restartAudio)
         throw AudioRepairError::system(*before.readError);
@@ -71,7 +73,7 @@ QCoro::Task<std::string> RepairCoordinator::runProcedure(RepairAction action, Au
     case RepairAction::normalizeRate:
         co_return co_await normalizeRate(std::move(before));
     case RepairAction::restartAudio:
-        co_return co_await restartAudio(std::move(before));
+        co_return co_await restartAudio(std::move(before), restartUnanswered);
     case RepairAction::openBluetooth:
         // Opening settings is the store's business, not a configuration change.
         throw AudioRepairError::unsupported();

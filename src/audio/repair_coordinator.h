@@ -30,8 +30,10 @@ public:
     // Runs one repair and returns the sentence for the user. Throws
     // AudioRepairError, or the error of `pause` or of the restart. Whatever it
     // wrote before returning or failing is recorded in `lastChanges`.
+    // `restartUnanswered`: the user agreed to restart a service that does not
+    // answer (nothing can record through it then).
     QCoro::Task<std::string> perform(RepairAction action, std::optional<PreferredOutput> preferredOutput,
-                                     std::optional<PreferredOutput> lastWorkingOutput);
+                                     std::optional<PreferredOutput> lastWorkingOutput, bool restartUnanswered = false);
 
     // The verified changes of the most recent repair that this coordinator wrote.
     const std::vector<AudioConfigurationChange>& lastChanges() const { return m_lastChanges; }
@@ -43,7 +45,7 @@ public:
 private:
     QCoro::Task<std::string> runProcedure(RepairAction action, AudioSnapshot before,
                                           std::optional<PreferredOutput> preferredOutput,
-                                          std::optional<PreferredOutput> lastWorkingOutput);
+                                          std::optional<PreferredOutput> lastWorkingOutput, bool restartUnanswered);
 
     // Writes each setting (guarding input-affecting ones), then verifies each
     // on a fresh reading.
@@ -57,7 +59,7 @@ private:
     std::string unmute(const AudioSnapshot& before);
     std::string useBuiltInMic(const AudioSnapshot& before);
     QCoro::Task<std::string> normalizeRate(AudioSnapshot before);
-    QCoro::Task<std::string> restartAudio(AudioSnapshot before);
+    QCoro::Task<std::string> restartAudio(AudioSnapshot before, bool evenIfNotAnswering);
     std::optional<std::string> recoverAfterRestart(const AudioSnapshot& before);
     std::string restoreInput(const AudioSnapshot& before);
     std::string restoreStereo(const AudioSnapshot& before);

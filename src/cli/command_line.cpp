@@ -52,11 +52,14 @@ const char* const usageText =
     "        Print the repairs Quick Fix would run for a symptom, as JSON.\n"
     "        NAME is one of noSound, playback, bluetooth, microphone, stereo, alerts,\n"
     "        afterWake, appOnly.\n"
-    "  repair ACTION [--preferred-output FILE] [--last-working-output FILE]\n"
+    "  repair ACTION [--preferred-output FILE] [--last-working-output FILE] [--restart-unanswered]\n"
     "        Run one repair on the live setup; print its message and the changes it made.\n"
+    "        --restart-unanswered lets restartAudio restart a service that does not answer\n"
+    "        (nothing can record through it then); without it such a restart stops and says so.\n"
     "        ACTION is one of restoreOutput, unmute, useBuiltInMic, normalizeRate,\n"
     "        restartAudio, restoreInput, restoreStereo, alignAlerts, reselectOutput,\n"
-    "        restoreLastOutput.\n"
+    "        restoreLastOutput, turnOnOutput, switchOutputPort, switchInputPort, unmuteApp,\n"
+    "        raiseAppVolume, moveAppToOutput.\n"
     "  undo --changes FILE\n"
     "        Undo the changes a repair printed, unless they were changed since.\n"
     "  report\n"
@@ -115,6 +118,7 @@ const QCommandLineOption preferredOption("preferred-output", "Preferred output f
 const QCommandLineOption lastWorkingOption("last-working-output", "Last working output file.", "FILE");
 const QCommandLineOption intentOption("intent", "Symptom.", "NAME");
 const QCommandLineOption changesOption("changes", "Changes file.", "FILE");
+const QCommandLineOption unansweredOption("restart-unanswered", "Restart a service that does not answer.");
 // The wait between two looks at a change that takes effect slowly.
 constexpr auto repairPause = std::chrono::milliseconds(500);
 
@@ -212,7 +216,7 @@ struct Repair {
 int runRepair(const QStringList& arguments, std::ostream& out, std::ostream& err)
 {
     QCommandLineParser parser;
-    parser.addOptions({preferredOption, lastWorkingOption});
+    parser.addOptions({preferredOption, lastWorkingOption, unansweredOption});
     parser.addPositionalArgument("action", "The repair to run.");
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     if (!parser.parse(QStringList{"sonorel-doctor"} + arguments))
@@ -227,7 +231,8 @@ int runRepair(const QStringList& arguments, std::ostream& out, std::ostream& err
     std::optional<std::string> message;
     std::string failure;
     try {
-        message = runTask(repair.coordinator.perform(action, preferred, lastWorking));
+        message =
+            runTask(repair.coordinator.perform(action, preferred, lastWorking, parser.isSet(unansweredOption)));
     } catch (const AudioRepairError& error) {
         failure = error.description();
     }

@@ -294,8 +294,6 @@ AudioSnapshot PulseAudioSystem::snapshot()
         return unreadable(unavailableText);
     }
     m_isPipeWire = reading->server.serverName.find("PipeWire") != std::string::npos;
-    if (!reading->server.userName.empty())
-        m_serverUser = reading->server.userName;
     m_graphClock.reset();
     if (m_isPipeWire)
         takePipeWireDefaults(reading->server, reading->devices);

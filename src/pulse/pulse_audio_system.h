@@ -58,8 +58,6 @@ public:
     void setCardProfile(const std::string& card, const std::string& profile) override;
     void stopMonitoring() override;
     void forgetOverloads() override;
-    // The account the server runs as, as of the last reading; absent before one.
-    std::optional<std::string> serverUser() const { return m_serverUser; }
     // The address of the server libpulse last reached; absent before a connection.
     std::optional<std::string> serverAddress() const { return m_serverAddress; }
     std::string rateChangeNote() const override;
@@ -131,7 +129,6 @@ private:
     std::map<uint32_t, pulse::CardRecord> m_cards;
     // Other apps' playing streams by index, as of the last reading.
     std::map<uint32_t, pulse::StreamRecord> m_appStreams;
-    std::optional<std::string> m_serverUser;
     std::optional<pulse::AlertEntry> m_alertEntry;
     // Created on the first reading that finds PipeWire.
     std::unique_ptr<PipeWireBridge> m_pipeWire;

@@ -98,7 +98,6 @@ struct AlertEntry {
 
 struct ServerRecord {
     std::string serverName;
-    std::string userName;  // the account the server runs as
     std::string defaultSink;
     std::string defaultSource;
 };

@@ -72,7 +72,6 @@ void onServer(pa_context*, const pa_server_info* info, void* userdata)
         round->failed = true;
     } else {
         round->server.serverName = info->server_name ? info->server_name : "";
-        round->server.userName = info->user_name ? info->user_name : "";
         round->server.defaultSink = info->default_sink_name ? info->default_sink_name : "";
         round->server.defaultSource = info->default_source_name ? info->default_source_name : "";
     }

@@ -49,11 +49,11 @@ QCoro::Task<> fulfil(std::shared_ptr<QPromise<T>> done, Work job, On& on)
 
 QCoro::Task<RepairOutcome> performOn(RepairCoordinator& coordinator, AudioSystem& audio, RepairAction action,
                                     std::optional<PreferredOutput> preferredOutput,
-                                    std::optional<PreferredOutput> lastWorkingOutput)
+                                    std::optional<PreferredOutput> lastWorkingOutput, bool restartUnanswered)
 {
     RepairOutcome outcome;
     try {
-        outcome.message = co_await coordinator.perform(action, preferredOutput, lastWorkingOutput);
+        outcome.message = co_await coordinator.perform(action, preferredOutput, lastWorkingOutput, restartUnanswered);
         if (action == RepairAction::restartAudio)
             audio.forgetOverloads();
     } catch (...) {
@@ -142,10 +142,13 @@ QCoro::Task<void> AudioThread::setDefaultInput(std::string uid)
 }
 
 QCoro::Task<RepairOutcome> AudioThread::perform(RepairAction action, std::optional<PreferredOutput> preferredOutput,
-                                                std::optional<PreferredOutput> lastWorkingOutput)
+                                                std::optional<PreferredOutput> lastWorkingOutput,
+                                                bool restartUnanswered)
 {
     // A coroutine lambda's captures die with the lambda: the inner coroutine takes copies.
-    return call([=](Resident& r) { return performOn(r.coordinator, *r.parts.audio, action, preferredOutput, lastWorkingOutput); });
+    return call([=](Resident& r) {
+        return performOn(r.coordinator, *r.parts.audio, action, preferredOutput, lastWorkingOutput, restartUnanswered);
+    });
 }
 
 QCoro::Task<void> AudioThread::undo(std::vector<AudioConfigurationChange> changes)

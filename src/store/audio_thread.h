@@ -59,7 +59,7 @@ public:
     QCoro::Task<void> setDefaultOutput(std::string uid);
     QCoro::Task<void> setDefaultInput(std::string uid);
     QCoro::Task<RepairOutcome> perform(RepairAction action, std::optional<PreferredOutput> preferredOutput,
-                                       std::optional<PreferredOutput> lastWorkingOutput);
+                                       std::optional<PreferredOutput> lastWorkingOutput, bool restartUnanswered = false);
     QCoro::Task<void> undo(std::vector<AudioConfigurationChange> changes);
     // The audio system's reports, delivered on the main thread while `receiver` exists.
     void startMonitoring(QObject* receiver, std::function<void()> onChange, std::function<void(Date)> onOverload);

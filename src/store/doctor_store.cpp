@@ -236,6 +236,13 @@ void DoctorStore::showNotice(std::string title, std::string detail, bool isError
 
 void DoctorStore::setNotice(std::optional<DoctorNotice> notice)
 {
+    putNotice(std::move(notice), false);
+}
+
+void DoctorStore::putNotice(std::optional<DoctorNotice> notice, bool asksUnansweredRestart)
+{
+    // A question is asked once: whatever replaces or dismisses it answers no.
+    m_offersUnansweredRestart = asksUnansweredRestart;
     m_notice = std::move(notice);
     emit noticeChanged();
 }
@@ -243,16 +250,19 @@ void DoctorStore::setNotice(std::optional<DoctorNotice> notice)
 void DoctorStore::showError(const std::exception_ptr& error)
 {
     std::string description;
+    bool unanswered = false;
     try {
         std::rethrow_exception(error);
     } catch (const AudioRepairError& e) {
         description = e.description();
+        unanswered = e.errorCase() == AudioRepairError::Case::serverNotAnswering;
     } catch (const std::exception& e) {
         description = e.what();
     } catch (...) {
         description = "An unexpected error occurred.";
     }
-    showNotice("Audio needs another step", description, true);
+    // A service that does not answer is asked about: restart it anyway?
+    putNotice(DoctorNotice{m_services.newId(), "Audio needs another step", description, true}, unanswered);
 }
 
 void DoctorStore::setSelectedPage(std::optional<DoctorPage> page)

@@ -102,6 +102,8 @@ public:
     bool isFixing() const { return m_isFixing; }
     const std::string& fixingLabel() const { return m_fixingLabel; }
     const std::optional<DoctorNotice>& notice() const { return m_notice; }
+    // The notice asks whether to restart a service that does not answer.
+    bool offersUnansweredRestart() const { return m_offersUnansweredRestart; }
     bool awaitingFeedback() const { return m_awaitingFeedback; }
     const std::string& feedbackPrompt() const { return m_feedbackPrompt; }
     const std::optional<std::string>& feedbackOutputUID() const { return m_feedbackOutputUID; }
@@ -139,6 +141,9 @@ public:
     QCoro::Task<> selectInput(std::string uid);
     QCoro::Task<> runQuickFix();
     QCoro::Task<> perform(RepairAction action);
+    // The restart refused because the service did not answer, asked once
+    // more with the user's consent; only while that question is the notice.
+    QCoro::Task<> restartUnanswered();
     QCoro::Task<> reportListeningResult(bool better);
     QCoro::Task<> confirmWorkingOutput();
     QCoro::Task<> undoRepairSettings();
@@ -187,7 +192,8 @@ private:
     // selected device, or none with the error shown.
     QCoro::Task<const AudioDevice*> selectDefault(bool output, std::string uid);
     std::optional<AudioRepairError> quickFixRefusal() const;
-    QCoro::Task<> runRepairs(std::vector<RepairAction> actions, bool followUps);
+    void putNotice(std::optional<DoctorNotice> notice, bool asksUnansweredRestart);
+    QCoro::Task<> runRepairs(std::vector<RepairAction> actions, bool followUps, bool restartUnanswered = false);
     std::vector<RepairAction> followUpsAfter(const std::vector<RepairAction>& started,
                                              const std::set<RepairAction>& attempted) const;
     void applyReading(AudioSnapshot fresh);
@@ -213,6 +219,7 @@ private:
     bool m_isFixing = false;
     std::string m_fixingLabel;
     std::optional<DoctorNotice> m_notice;
+    bool m_offersUnansweredRestart = false;
     bool m_awaitingFeedback = false;
     std::string m_feedbackPrompt = "How does it sound now?";
     std::optional<std::string> m_feedbackOutputUID;

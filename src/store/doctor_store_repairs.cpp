@@ -177,10 +177,18 @@ QCoro::Task<> DoctorStore::perform(RepairAction action)
     co_await runRepairs(std::move(single), false);
 }
 
-QCoro::Task<> DoctorStore::runRepairs(std::vector<RepairAction> actions, bool followUps)
+QCoro::Task<> DoctorStore::restartUnanswered()
+{
+    if (m_isFixing || !m_offersUnansweredRestart)
+        co_return;
+    co_await runRepairs(std::vector<RepairAction>(1, RepairAction::restartAudio), false, true);
+}
+
+QCoro::Task<> DoctorStore::runRepairs(std::vector<RepairAction> actions, bool followUps, bool restartUnanswered)
 {
     m_isFixing = true;
     m_notice.reset();
+    m_offersUnansweredRestart = false;
     stopListening();
     m_awaitingFeedback = false;
     m_feedbackOutputUID.reset();
@@ -205,7 +213,8 @@ QCoro::Task<> DoctorStore::runRepairs(std::vector<RepairAction> actions, bool fo
                                                              : std::string(title(action));
         emit repairStateChanged();
 
-        const RepairOutcome outcome = co_await m_audio.perform(action, m_preferredOutput, m_lastWorkingOutput);
+        const RepairOutcome outcome = co_await m_audio.perform(action, m_preferredOutput, m_lastWorkingOutput,
+                                                               restartUnanswered && action == RepairAction::restartAudio);
         if (!self)
             co_return;
         m_feedbackRepairSteps.push_back({action, !outcome.failure});

@@ -33,6 +33,10 @@ NoticeView::NoticeView(DoctorStore& store, FeedbackOpener openFeedback, QWidget*
     text->addWidget(m_title);
     text->addWidget(m_detail);
     layout->addLayout(text, 1);
+    m_restartAnyway = new QPushButton(QStringLiteral("Restart anyway"), this);
+    m_restartAnyway->setObjectName(QStringLiteral("notice-restart-anyway"));
+    connect(m_restartAnyway, &QPushButton::clicked, this, [this] { m_store.restartUnanswered(); });
+    layout->addWidget(m_restartAnyway, 0, Qt::AlignVCenter);
     m_feedback = new DoctorFeedbackButton(std::move(openFeedback), false, this);
     layout->addWidget(m_feedback, 0, Qt::AlignVCenter);
     auto* dismiss = new QPushButton(this);
@@ -61,7 +65,8 @@ void NoticeView::refresh()
     m_title->setText(QString::fromStdString(notice->title));
     m_detail->setText(QString::fromStdString(notice->detail));
     m_detail->setVisible(!notice->detail.empty());
-    m_feedback->setVisible(error);
+    m_restartAnyway->setVisible(m_store.offersUnansweredRestart());
+    m_feedback->setVisible(error && !m_store.offersUnansweredRestart());
     // Spoken at once, as the notice appears: screen readers would not find it otherwise.
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::Alert);

@@ -28,6 +28,7 @@ private:
     QLabel* m_symbol = nullptr;
     QLabel* m_title = nullptr;
     QLabel* m_detail = nullptr;
+    QPushButton* m_restartAnyway = nullptr;
     QPushButton* m_feedback = nullptr;
 };
 

@@ -38,6 +38,7 @@ protected:
     QSettings settings{dir.filePath("sonorel-doctor.conf"), QSettings::IniFormat};
     QSettings* storeSettings = &settings;  // what the store is given
     ScriptedAudioSystem* server = nullptr;
+    ScriptedRestarter* restarter = nullptr;
     std::unique_ptr<AudioThread> audio;
     std::unique_ptr<DoctorStore> store;
     Date clock = at(1000);
@@ -63,7 +64,9 @@ protected:
             [&] {
                 auto scripted = std::make_unique<ScriptedAudioSystem>(std::move(initial));
                 server = scripted.get();
-                return AudioThread::Parts{std::move(scripted), std::make_unique<ScriptedRestarter>(),
+                auto restart = std::make_unique<ScriptedRestarter>();
+                restarter = restart.get();
+                return AudioThread::Parts{std::move(scripted), std::move(restart),
                                           []() -> QCoro::Task<> { co_return; }};
             },
             AudioThread::Placement::callerThread);
@@ -191,6 +194,27 @@ TEST_F(doctor_store, a_failed_step_ends_the_run_and_keeps_what_was_verified_undo
     EXPECT_EQ(store->feedbackRepairSteps(), (std::vector<FeedbackRepairStep>{{RepairAction::unmute, false}}));
     ASSERT_EQ(store->undoChanges().size(), 1u);
     EXPECT_EQ(store->undoChanges()[0].after, (AudioSetting::Mute{"uid-Speakers", outputSide, 0, false}));
+}
+
+// Nothing records through a service that does not answer, yet it is restarted
+// only once the user agrees; a dismissed question answers no.
+TEST_F(doctor_store, a_service_that_does_not_answer_is_restarted_only_with_the_users_consent)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    restarter->unanswered = true;
+    run(store->perform(RepairAction::restartAudio));
+    EXPECT_EQ(noticeDetail(), "The audio service is not answering, so Doctor can't check whether something is "
+                              "recording. Restart it anyway?");
+    EXPECT_TRUE(store->offersUnansweredRestart());
+    store->setNotice(std::nullopt);
+    run(store->restartUnanswered());
+    EXPECT_EQ(restarter->restarts, 1);
+
+    run(store->perform(RepairAction::restartAudio));
+    run(store->restartUnanswered());
+    EXPECT_EQ(restarter->restarts, 3);
+    EXPECT_EQ(noticeTitle(), "Audio settings checked again");
+    EXPECT_FALSE(store->offersUnansweredRestart());
 }
 
 TEST_F(doctor_store, quick_fix_opens_troubleshoot_bluetooth_settings_or_refuses_while_input_runs)

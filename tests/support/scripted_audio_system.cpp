@@ -275,11 +275,13 @@ void applyToState(AudioSnapshot& state, const AudioSetting& setting)
         setting.value);
 }
 
-QCoro::Task<void> ScriptedRestarter::restart(bool)
+QCoro::Task<void> ScriptedRestarter::restart(bool evenIfNotAnswering)
 {
     ++restarts;
     if (onRestart)
         onRestart();
+    if (unanswered && !evenIfNotAnswering)
+        throw AudioRepairError::serverNotAnswering();
     if (error)
         throw *error;
     co_return;

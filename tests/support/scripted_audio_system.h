@@ -115,6 +115,8 @@ class ScriptedRestarter final : public AudioRestarting {
 public:
     int restarts = 0;
     std::optional<AudioRepairError> error;
+    // The service does not answer: the tool restarts only with the user's consent.
+    bool unanswered = false;
     std::function<void()> onRestart;
 
     QCoro::Task<void> restart(bool evenIfNotAnswering = false) override;
