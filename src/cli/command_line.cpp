@@ -308,10 +308,16 @@ int runTone(const QStringList& arguments, std::ostream& err)
         err << "sonorel-doctor: " << error.description() << "\n";
         return exitFailure;
     }
+    std::string cutShort;
+    QObject::connect(&tone, &TestTonePlayer::cutShort, [&](const std::string& sentence) { cutShort = sentence; });
     QEventLoop loop;
     QObject::connect(&tone, &TestTonePlayer::isPlayingChanged, &loop, &QEventLoop::quit);
     if (tone.isPlaying())
         loop.exec();
+    if (!cutShort.empty()) {
+        err << "sonorel-doctor: " << cutShort << "\n";
+        return exitFailure;
+    }
     return 0;
 }
 

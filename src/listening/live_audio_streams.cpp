@@ -17,7 +17,8 @@ using Failure = pulse::PulseStream::Failure;
 QFuture<std::optional<Failure>> started(pulse::PulseStream& stream,
                                         std::variant<pulse::PulseStream::Playback, pulse::PulseStream::Record,
                                                      pulse::PulseStream::Probe>
-                                            what)
+                                            what,
+                                        pulse::PulseStream::Ended ended = {})
 {
     auto promise = std::make_shared<QPromise<std::optional<Failure>>>();
     auto future = promise->future();
@@ -25,41 +26,51 @@ QFuture<std::optional<Failure>> started(pulse::PulseStream& stream,
     stream.start(std::move(what), [promise](std::optional<Failure> failure) {
         promise->addResult(failure);
         promise->finish();
-    });
+    }, std::move(ended));
     return future;
+}
+
+// Without a server there is nothing to test on: said as the server, not the device.
+void throwIfNoServer(Failure failure)
+{
+    if (failure == Failure::unavailable)
+        throw AudioRepairError::system(
+            "The audio service is unavailable. Try checking again or reset the audio service.");
+    if (failure == Failure::refused)
+        throw AudioRepairError::system("The audio service refused the connection.");
 }
 
 }  // namespace
 
-QCoro::Task<bool> LiveTonePlayback::start(std::shared_ptr<const std::vector<uint8_t>> wav)
+QCoro::Task<bool> LiveTonePlayback::start(std::shared_ptr<const std::vector<uint8_t>> wav,
+                                          std::function<void()> endedEarly)
 {
     if (!wav || wav->size() <= wavHeaderSize)
         co_return false;
-    auto future = started(m_stream, pulse::PulseStream::Playback{std::move(wav), wavHeaderSize});
+    auto future =
+        started(m_stream, pulse::PulseStream::Playback{std::move(wav), wavHeaderSize}, std::move(endedEarly));
     // Nothing of this object is touched after the wait: it may be gone.
     const std::optional<Failure> failure = co_await future;
+    if (failure)
+        throwIfNoServer(*failure);
     co_return !failure;
 }
 
-QCoro::Task<> LiveMicrophoneCapture::start(Handler handler)
+QCoro::Task<> LiveMicrophoneCapture::start(Handler handler, std::function<void()> endedEarly)
 {
     pulse::PulseStream::Record record;
     record.onFragment = std::move(handler);
-    auto future = started(m_stream, std::move(record));
+    auto future = started(m_stream, std::move(record), std::move(endedEarly));
     const std::optional<Failure> failure = co_await future;
     if (!failure)
         co_return;
-    switch (*failure) {
-    case Failure::noDevice:
+    if (*failure == Failure::noDevice)
         throw AudioRepairError::system("The microphone has no available input stream.");
-    case Failure::refused:
-        throw AudioRepairError::system("The audio service refused access to the microphone.");
-    case Failure::stopped:
+    if (*failure == Failure::stopped)
         throw AudioRepairError::cancelled();
-    case Failure::unavailable:
-        break;
-    }
-    throw AudioRepairError::system("The audio service is unavailable. Try checking again or reset the audio service.");
+    if (*failure == Failure::refused)
+        throw AudioRepairError::system("The audio service refused access to the microphone.");
+    throwIfNoServer(*failure);
 }
 
 QCoro::Task<bool> liveMicrophonePermission(std::string server)

@@ -17,7 +17,8 @@ public:
         : m_stream("Sonorel Doctor test tone", std::move(server))
     {
     }
-    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>> wav) override;
+    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>> wav,
+                            std::function<void()> endedEarly) override;
 
 private:
     pulse::PulseStream m_stream;
@@ -30,7 +31,7 @@ public:
         : m_stream("Sonorel Doctor microphone level test", std::move(server))
     {
     }
-    QCoro::Task<> start(Handler handler) override;
+    QCoro::Task<> start(Handler handler, std::function<void()> endedEarly) override;
     void stop() override { m_stream.stop(); }
 
 private:

@@ -78,6 +78,8 @@ void MicrophoneLevelTester::start(bool hasInput, bool inputBusy, bool activityKn
 
 void MicrophoneLevelTester::start(const AudioSnapshot& reading, Guard canStillTest)
 {
+    if (reading.readError && m_state != State::requesting && m_state != State::listening)
+        return enter(State::unavailable, *reading.readError);
     const AudioDevice* input = reading.inputDevice();
     start(input && input->isAlive, reading.isInputActive(), reading.inputActivityKnown && !reading.readError,
           std::move(canStillTest));
@@ -106,12 +108,17 @@ QCoro::Task<> MicrophoneLevelTester::run(quint64 generation, Guard canStillTest)
     try {
         MicrophoneLevelTester* tester = this;
         // Summarised on the capture thread; only the numbers cross over.
-        co_await m_capture->start([tester, runGeneration](std::span<const float> samples) {
-            const AudioLevelSummary summary = AudioLevelSummary::of(samples);
-            QMetaObject::invokeMethod(
-                tester, [tester, runGeneration, summary] { tester->apply(runGeneration, summary); },
-                Qt::QueuedConnection);
-        });
+        co_await m_capture->start(
+            [tester, runGeneration](std::span<const float> samples) {
+                const AudioLevelSummary summary = AudioLevelSummary::of(samples);
+                QMetaObject::invokeMethod(
+                    tester, [tester, runGeneration, summary] { tester->apply(runGeneration, summary); },
+                    Qt::QueuedConnection);
+            },
+            [tester, runGeneration] {
+                QMetaObject::invokeMethod(
+                    tester, [tester, runGeneration] { tester->endEarly(runGeneration); }, Qt::QueuedConnection);
+            });
     } catch (const std::exception& error) {
         failure = error.what();
     }
@@ -134,6 +141,18 @@ void MicrophoneLevelTester::apply(quint64 generation, const AudioLevelSummary& s
     m_maximumRMS = std::max(m_maximumRMS, summary.rms);
     m_clippedSamples += summary.clippedSamples;
     emit changed();
+}
+
+void MicrophoneLevelTester::endEarly(quint64 generation)
+{
+    if (generation != m_generation || m_state != State::listening)
+        return;
+    ++m_generation;
+    m_listening.stop();
+    m_capture->stop();
+    m_level = 0;
+    enter(State::failed, "The microphone test was cut short: the input or the audio service went away. Check the "
+                         "input and try again.");
 }
 
 void MicrophoneLevelTester::stop()

@@ -38,8 +38,9 @@ class MicrophoneCapturing {
 public:
     using Handler = std::function<void(std::span<const float>)>;
     virtual ~MicrophoneCapturing() = default;
-    // Throws AudioRepairError when capture cannot start.
-    virtual QCoro::Task<> start(Handler handler) = 0;
+    // Throws AudioRepairError when capture cannot start. `endedEarly` runs at
+    // most once, on any thread, when a running capture ends by itself.
+    virtual QCoro::Task<> start(Handler handler, std::function<void()> endedEarly) = 0;
     // No handler call runs after it returns.
     virtual void stop() = 0;
 };
@@ -79,6 +80,7 @@ signals:
 private:
     QCoro::Task<> run(quint64 generation, Guard canStillTest);
     void apply(quint64 generation, const AudioLevelSummary& summary);
+    void endEarly(quint64 generation);
     void enter(State state, std::string detail);
 
     std::unique_ptr<MicrophoneCapturing> m_capture;

@@ -2,6 +2,7 @@
 
 #include "audio/audio_repair_error.h"
 
+#include <QMetaObject>
 #include <QPointer>
 
 #include <cmath>
@@ -87,7 +88,19 @@ QCoro::Task<> TestTonePlayer::play()
     const quint64 generation = ++m_generation;
     QPointer<TestTonePlayer> self(this);
     m_player = m_makePlayback();
-    const bool started = co_await m_player->start(wav);
+    // The player goes before this object does, and with it any late call.
+    auto endedEarly = [player = this, generation] {
+        QMetaObject::invokeMethod(
+            player, [player, generation] { player->endEarly(generation); }, Qt::QueuedConnection);
+    };
+    bool started = false;
+    try {
+        started = co_await m_player->start(wav, std::move(endedEarly));
+    } catch (const AudioRepairError&) {
+        if (self && m_generation == generation)
+            m_player.reset();
+        throw;
+    }
     // Stopped, or started again, while the server was asked.
     if (!self || m_generation != generation)
         co_return;
@@ -105,6 +118,15 @@ void TestTonePlayer::stop()
     m_finish.stop();
     m_player.reset();
     setPlaying(false);
+}
+
+void TestTonePlayer::endEarly(quint64 generation)
+{
+    if (generation != m_generation || !m_isPlaying)
+        return;
+    stop();
+    emit cutShort("The test tone was cut short: its output or the audio service went away. Check the output and "
+                  "try again.");
 }
 
 void TestTonePlayer::setPlaying(bool playing)

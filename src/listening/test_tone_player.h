@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace sonorel {
@@ -22,9 +23,12 @@ inline constexpr size_t wavHeaderSize = 44;
 class TonePlayback {
 public:
     virtual ~TonePlayback() = default;
-    // True once the tone is playing; false when it could not start. Ends
-    // (false) when the player is stopped or destroyed first.
-    virtual QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>> wav) = 0;
+    // True once the tone is playing; false when there is no output to play it on;
+    // throws AudioRepairError when the sound server cannot be reached. Ends (false)
+    // when the player is stopped or destroyed first. `endedEarly` runs at most
+    // once, on any thread, when a playing tone ends by itself.
+    virtual QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>> wav,
+                                    std::function<void()> endedEarly) = 0;
 };
 
 // Plays the reference tone on the current output; a second play() stops it.
@@ -49,8 +53,11 @@ public:
 
 signals:
     void isPlayingChanged();
+    // A playing tone ended before its end: its output or the sound server went away.
+    void cutShort(const std::string& sentence);
 
 private:
+    void endEarly(quint64 generation);
     void setPlaying(bool playing);
 
     MakePlayback m_makePlayback;

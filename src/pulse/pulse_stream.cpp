@@ -8,6 +8,7 @@
 #include <pulse/timeval.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace sonorel::pulse {
 
@@ -31,6 +32,7 @@ struct PulseStream::State {
     std::string mediaName;
     std::variant<Playback, Record, Probe> what;
     Started started;
+    Ended ended;
     size_t written = 0;
 
     void report(std::optional<Failure> failure)
@@ -44,6 +46,16 @@ struct PulseStream::State {
         auto done = std::move(started);
         started = nullptr;
         done(failure);
+    }
+
+    // A stream or connection that failed: before the start it is the start's
+    // failure, after it the stream ended early.
+    void lost()
+    {
+        if (started)
+            return report(failureOf(pa_context_errno(context)));
+        if (auto done = std::exchange(ended, nullptr))
+            done();
     }
 
     Failure failureOf(int error) const
@@ -68,6 +80,8 @@ struct PulseStream::State {
             return false;
         }
         pa_stream_set_state_callback(stream, &State::streamState, this);
+        // A test on another device than it began on would measure the wrong one.
+        pa_stream_set_moved_callback(stream, &State::moved, this);
         return true;
     }
 
@@ -120,7 +134,7 @@ struct PulseStream::State {
             break;
         case PA_CONTEXT_FAILED:
         case PA_CONTEXT_TERMINATED:
-            state->report(state->failureOf(pa_context_errno(context)));
+            state->lost();
             break;
         default:
             break;
@@ -151,11 +165,18 @@ struct PulseStream::State {
             break;
         case PA_STREAM_FAILED:
         case PA_STREAM_TERMINATED:
-            state->report(state->failureOf(pa_context_errno(state->context)));
+            state->lost();
             break;
         default:
             break;
         }
+    }
+
+    static void moved(pa_stream*, void* self)
+    {
+        auto* state = static_cast<State*>(self);
+        if (!state->started)
+            state->lost();
     }
 
     static void writable(pa_stream* stream, size_t bytes, void* self)
@@ -196,13 +217,14 @@ PulseStream::~PulseStream()
     stop();
 }
 
-void PulseStream::start(std::variant<Playback, Record, Probe> what, Started started)
+void PulseStream::start(std::variant<Playback, Record, Probe> what, Started started, Ended ended)
 {
     stop();
     auto state = std::make_unique<State>();
     state->mediaName = m_mediaName;
     state->what = std::move(what);
     state->started = std::move(started);
+    state->ended = std::move(ended);
     state->mainloop = pa_threaded_mainloop_new();
     if (!state->mainloop) {
         state->report(Failure::unavailable);
@@ -249,6 +271,7 @@ void PulseStream::stop()
     s.report(Failure::stopped);
     if (s.stream) {
         pa_stream_set_state_callback(s.stream, nullptr, nullptr);
+        pa_stream_set_moved_callback(s.stream, nullptr, nullptr);
         pa_stream_set_write_callback(s.stream, nullptr, nullptr);
         pa_stream_set_read_callback(s.stream, nullptr, nullptr);
         pa_stream_disconnect(s.stream);

@@ -44,6 +44,9 @@ public:
     // Called once: on libpulse's thread when the stream runs (no failure) or
     // could not start, or within stop() when that came first.
     using Started = std::function<void(std::optional<Failure>)>;
+    // Called at most once, on libpulse's thread, when a running stream ends
+    // without stop(): its device went away or moved, or the server did.
+    using Ended = std::function<void()>;
 
     // `server`: a pulse address; empty: the environment's (PULSE_SERVER or the user's).
     explicit PulseStream(std::string mediaName, std::string server = {});
@@ -52,7 +55,7 @@ public:
     PulseStream& operator=(const PulseStream&) = delete;
 
     // Connects and starts the stream; returns at once.
-    void start(std::variant<Playback, Record, Probe> what, Started started);
+    void start(std::variant<Playback, Record, Probe> what, Started started, Ended ended = {});
     // Ends the stream at once (a playing tone falls silent); no callback runs
     // after it returns. Harmless when not started.
     void stop();

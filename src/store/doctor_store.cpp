@@ -60,6 +60,9 @@ DoctorStore::DoctorStore(AudioThread& audio, QSettings& settings, StoreServices 
     m_loginEnabled = m_services.launchAtLogin && m_services.launchAtLogin->isEnabled();
     m_snapshot.capturedAt = m_services.now();
     m_snapshot.inputActivityKnown = true;
+    connect(&m_tone, &TestTonePlayer::cutShort, this, [this](const std::string& sentence) {
+        showError(std::make_exception_ptr(AudioRepairError::system(sentence)));
+    });
 
     m_monitorTimer.setInterval(monitorInterval);
     connect(&m_monitorTimer, &QTimer::timeout, this, [this] { refresh(); });

@@ -1,3 +1,4 @@
+#include "audio/audio_repair_error.h"
 #include "audio/run_task.h"
 #include "listening/live_audio_streams.h"
 #include "pulse/pulse_audio_system.h"
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <numbers>
+#include <signal.h>
 #include <thread>
 #include <unistd.h>
 
@@ -242,6 +244,39 @@ TEST(listening, the_microphone_test_measures_the_default_input_and_never_counts_
     auto busy = make();
     busy->start(audio.snapshot(), {});
     EXPECT_EQ(busy->state(), State::blocked);
+}
+
+// A test whose device or server goes away says so; without a server the server is named.
+TEST(listening, a_tone_or_microphone_test_cut_short_by_its_device_or_the_server_says_so)
+{
+    AudioRig rig;
+    PulseAudioSystem audio(PulseAudioOptions{rig.address()});
+    const std::string address = rig.address();
+    TestTonePlayer tone([&] { return std::make_unique<LiveTonePlayback>(address); },
+                        std::chrono::seconds(10));
+    std::string cutShort;
+    QObject::connect(&tone, &TestTonePlayer::cutShort, [&](const std::string& sentence) { cutShort = sentence; });
+    runTask(tone.play());
+    ASSERT_TRUE(tone.isPlaying());
+    rig.removeDevice(audio.snapshot().outputDevice()->uid);
+    EXPECT_TRUE(processEventsUntil([&] { return !cutShort.empty(); }, std::chrono::milliseconds(1500)));
+    EXPECT_FALSE(tone.isPlaying());
+
+    MicrophoneLevelTester microphone(std::make_unique<LiveMicrophoneCapture>(address),
+                                     [&] { return liveMicrophonePermission(address); }, std::chrono::seconds(10));
+    microphone.start(true, false, true, []() -> QCoro::Task<bool> { co_return true; });
+    ASSERT_TRUE(processEventsUntil([&] { return microphone.state() == State::listening; })) << microphone.detail();
+    ASSERT_EQ(::kill(rig.serverPid(), SIGKILL), 0);
+    EXPECT_TRUE(processEventsUntil([&] { return microphone.state() == State::failed; }, std::chrono::seconds(2)));
+    EXPECT_EQ(microphone.detail(), "The microphone test was cut short: the input or the audio service went away. "
+                                   "Check the input and try again.");
+
+    try {
+        runTask(tone.play());
+        ADD_FAILURE() << "a tone without a server was called playing";
+    } catch (const AudioRepairError& error) {
+        EXPECT_EQ(error.description(), "The audio service is unavailable. Try checking again or reset the audio service.");
+    }
 }
 
 }  // namespace

@@ -88,22 +88,30 @@ TEST(test_tone, is_the_same_two_bursts_in_a_wav_file_every_time)
 struct ScriptedPlayback final : TonePlayback {
     std::shared_ptr<Gate<bool>> answer;
     int* starts;
-    ScriptedPlayback(std::shared_ptr<Gate<bool>> gate, int* count) : answer(std::move(gate)), starts(count) {}
-    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>) override
+    std::function<void()>* ended;
+    ScriptedPlayback(std::shared_ptr<Gate<bool>> gate, int* count, std::function<void()>* endedEarly)
+        : answer(std::move(gate)), starts(count), ended(endedEarly)
+    {
+    }
+    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>, std::function<void()> endedEarly) override
     {
         ++*starts;
+        *ended = std::move(endedEarly);
         return awaited(answer->future());
     }
 };
 
-TEST(test_tone_player, toggles_ignores_a_start_stopped_meanwhile_and_reports_a_tone_that_cannot_play)
+TEST(test_tone_player, toggles_ignores_a_start_stopped_meanwhile_and_reports_a_tone_that_cannot_play_or_is_cut_short)
 {
     int starts = 0;
     std::shared_ptr<Gate<bool>> gate;
+    std::function<void()> endedEarly;
     TestTonePlayer tone([&] {
         gate = std::make_shared<Gate<bool>>();
-        return std::make_unique<ScriptedPlayback>(gate, &starts);
+        return std::make_unique<ScriptedPlayback>(gate, &starts, &endedEarly);
     });
+    std::vector<std::string> cutShort;
+    QObject::connect(&tone, &TestTonePlayer::cutShort, [&](const std::string& sentence) { cutShort.push_back(sentence); });
     tone.stop();  // idle: nothing happens
     EXPECT_FALSE(tone.isPlaying());
 
@@ -116,11 +124,23 @@ TEST(test_tone_player, toggles_ignores_a_start_stopped_meanwhile_and_reports_a_t
     EXPECT_FALSE(tone.isPlaying());
 
     auto second = tone.play();
+    auto secondEnded = endedEarly;
     gate->open(true);
     runTask(std::move(second));
     EXPECT_TRUE(tone.isPlaying());
     runTask(tone.play());
     EXPECT_FALSE(tone.isPlaying());
+
+    // The output or the server went away mid-tone; an end of a stopped tone says nothing.
+    secondEnded();
+    auto third = tone.play();
+    gate->open(true);
+    runTask(std::move(third));
+    endedEarly();
+    settle();
+    EXPECT_FALSE(tone.isPlaying());
+    EXPECT_EQ(cutShort, std::vector<std::string>{"The test tone was cut short: its output or the audio service went "
+                                                 "away. Check the output and try again."});
 
     auto failing = tone.play();
     gate->open(false);
@@ -131,7 +151,7 @@ TEST(test_tone_player, toggles_ignores_a_start_stopped_meanwhile_and_reports_a_t
         EXPECT_EQ(error.description(), "The test tone could not play. Select a connected output and try again.");
     }
     EXPECT_FALSE(tone.isPlaying());
-    EXPECT_EQ(starts, 3);
+    EXPECT_EQ(starts, 4);
 }
 
 TEST(audio_level_summary, counts_clipping_from_0_995_and_skips_what_is_not_a_number)
@@ -150,14 +170,16 @@ TEST(audio_level_summary, counts_clipping_from_0_995_and_skips_what_is_not_a_num
 // A capture whose buffers the test hands over, as the capture thread would.
 struct ScriptedCapture final : MicrophoneCapturing {
     Handler handler;
+    std::function<void()> ended;
     int starts = 0;
     std::optional<std::string> failure;
-    QCoro::Task<> start(Handler h) override
+    QCoro::Task<> start(Handler h, std::function<void()> endedEarly) override
     {
         ++starts;
         if (failure)
             throw AudioRepairError::system(*failure);
         handler = std::move(h);
+        ended = std::move(endedEarly);
         co_return;
     }
     void stop() override { handler = nullptr; }
@@ -196,7 +218,7 @@ protected:
     using State = MicrophoneLevelTester::State;
 };
 
-TEST_F(microphone_level_tester, refuses_without_input_or_while_it_is_busy_or_unknown)
+TEST_F(microphone_level_tester, refuses_without_input_or_while_it_is_busy_or_unknown_and_fails_when_cut_short)
 {
     tester->start(false, true, false, {});
     EXPECT_EQ(tester->state(), State::unavailable);
@@ -206,6 +228,12 @@ TEST_F(microphone_level_tester, refuses_without_input_or_while_it_is_busy_or_unk
     tester->start(true, false, false, {});
     EXPECT_EQ(tester->state(), State::blocked);
     EXPECT_EQ(tester->detail(), "Microphone activity could not be checked. Try refreshing first.");
+    // No server is no server, not a missing microphone.
+    AudioSnapshot unread;
+    unread.readError = "The audio service is not running: Connection refused";
+    tester->start(unread, {});
+    EXPECT_EQ(tester->state(), State::unavailable);
+    EXPECT_EQ(tester->detail(), *unread.readError);
 
     start();
     grant(false);
@@ -221,6 +249,18 @@ TEST_F(microphone_level_tester, refuses_without_input_or_while_it_is_busy_or_unk
     grant();
     EXPECT_EQ(tester->state(), State::failed);
     EXPECT_EQ(tester->detail(), "The microphone has no available input stream.");
+
+    // The input or the server went away mid-test: no verdict on what was heard so far.
+    capture->failure.reset();
+    start();
+    grant();
+    ASSERT_EQ(tester->state(), State::listening);
+    capture->deliver({0.5f});
+    capture->ended();
+    settle();
+    EXPECT_EQ(tester->state(), State::failed);
+    EXPECT_EQ(tester->detail(), "The microphone test was cut short: the input or the audio service went away. "
+                                "Check the input and try again.");
 }
 
 TEST_F(microphone_level_tester, measures_only_its_own_run_and_ends_with_the_sentence_of_what_it_heard)

@@ -1,6 +1,7 @@
 #include "audio/audio_repair_error.h"
 #include "audio/run_task.h"
 #include "store/doctor_store.h"
+#include "support/quiet_listening.h"
 #include "support/repair_harness.h"
 #include "support/scripted_audio_system.h"
 #include "support/audio_rig.h"
@@ -20,15 +21,6 @@ using namespace sonorel::fixtures;
 using namespace sonorel::testing;
 
 namespace {
-
-// A tone that starts at once, a microphone that hears nothing.
-struct InstantPlayback final : TonePlayback {
-    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>) override { co_return true; }
-};
-struct SilentCapture final : MicrophoneCapturing {
-    QCoro::Task<> start(Handler) override { co_return; }
-    void stop() override {}
-};
 
 // A store over a scripted server that lives on the test's own thread, with
 // a settable clock and counted ids.

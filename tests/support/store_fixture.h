@@ -5,6 +5,7 @@
 
 #include "audio/run_task.h"
 #include "store/doctor_store.h"
+#include "support/quiet_listening.h"
 #include "support/scripted_audio_system.h"
 #include "support/snapshot_fixtures.h"
 
@@ -37,13 +38,6 @@ struct NoDesktop final : DesktopServices {
         opened.push_back(pane);
         return true;
     }
-};
-struct InstantPlayback final : TonePlayback {
-    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>) override { co_return true; }
-};
-struct SilentCapture final : MicrophoneCapturing {
-    QCoro::Task<> start(Handler) override { co_return; }
-    void stop() override {}
 };
 
 // Light and dark, as a desktop would set them.
