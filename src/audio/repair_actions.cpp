@@ -46,6 +46,11 @@ std::vector<AudioSetting> restoreControls(const AudioDevice& device, AudioDirect
     return settings;
 }
 
+bool isVolumeSetting(const AudioSetting& setting)
+{
+    return std::holds_alternative<AudioSetting::Volume>(setting.value);
+}
+
 bool isDefaultOutput(const AudioSnapshot& snapshot, const std::string& uid)
 {
     const AudioDevice* out = snapshot.outputDevice();
@@ -126,7 +131,12 @@ std::string RepairCoordinator::unmute(const AudioSnapshot& before)
     const AudioDevice* now = after.outputDevice();
     if (!now || now->uid != out->uid || now->isMuted == true || isSilent(now->volume))
         throw AudioRepairError::recoveryFailed();
-    return "Output is unmuted. Existing volume was preserved; a zero volume was raised to 25%.";
+    // Only what was done: a volume left alone is not said to be raised.
+    if (!std::ranges::any_of(settings, isVolumeSetting))
+        return "Output is unmuted. Existing volume was preserved.";
+    if (std::ranges::all_of(settings, isVolumeSetting))
+        return "A zero output volume was raised to 25%.";
+    return "Output is unmuted. A zero volume was raised to 25%.";
 }
 
 std::string RepairCoordinator::useBuiltInMic(const AudioSnapshot& before)
@@ -237,9 +247,16 @@ std::string RepairCoordinator::restoreInput(const AudioSnapshot& before)
     const AudioDevice* in = before.inputDevice();
     if (!in)
         throw AudioRepairError::deviceGone();
-    apply(restoreControls(*in, AudioDirection::input, restoredInputLevel));
-    return "Microphone controls restored. Nonzero input levels were preserved; zero levels were raised to 50%. "
-           "Test your voice and the affected app's permission.";
+    const auto settings = restoreControls(*in, AudioDirection::input, restoredInputLevel);
+    apply(settings);
+    const auto raised = std::ranges::count_if(settings, isVolumeSetting);
+    const auto levels = std::ranges::count_if(in->controls(AudioDirection::input),
+                                              [](const AudioChannelState& c) { return c.volume.has_value(); });
+    const char* levelsText = raised == 0        ? " Nonzero input levels were preserved."
+                             : raised < levels ? " Nonzero input levels were preserved; zero levels were raised to 50%."
+                                               : " Zero input levels were raised to 50%.";
+    return std::string("Microphone controls restored.") + levelsText
+           + " Test your voice and the affected app's permission.";
 }
 
 std::string RepairCoordinator::restoreStereo(const AudioSnapshot& before)

@@ -7,7 +7,7 @@ using namespace sonorel::testing;
 
 namespace {
 
-const std::string unmuted = "Output is unmuted. Existing volume was preserved; a zero volume was raised to 25%.";
+const std::string unmutedAndRaised = "Output is unmuted. A zero volume was raised to 25%.";
 const std::string stereoRestored = "Supported stereo controls restored. Play the left/right test to check both sides.";
 const std::string recovered = "The audio service restarted and Headphones recovered.";
 const std::string listenForCrackles = " Play your audio again to check whether the crackling stopped.";
@@ -101,13 +101,14 @@ TEST_F(repair_actions, unmute_touches_only_a_muted_or_silent_main_control)
         bool muted;
         float volume;
         std::vector<S> writes;
+        std::string message;  // says only what was done
     };
     const S unmute = S::Mute{headphones, outputSide, 0, false};
     const S raise = S::Volume{headphones, outputSide, 0, 0.25f};
     const std::vector<Row> rows{
-        {true, 0.6f, {unmute}},  // the volume is kept
-        {false, 0.001f, {raise}},
-        {true, 0.0f, {unmute, raise}},
+        {true, 0.6f, {unmute}, "Output is unmuted. Existing volume was preserved."},
+        {false, 0.001f, {raise}, "A zero output volume was raised to 25%."},
+        {true, 0.0f, {unmute, raise}, unmutedAndRaised},
     };
     for (const auto& row : rows) {
         resetServer();
@@ -115,7 +116,7 @@ TEST_F(repair_actions, unmute_touches_only_a_muted_or_silent_main_control)
         phones.isMuted = row.muted;
         phones.volume = row.volume;
 
-        EXPECT_EQ(outcome(RepairAction::unmute), unmuted) << row.volume;
+        EXPECT_EQ(outcome(RepairAction::unmute), row.message) << row.volume;
         EXPECT_EQ(audio.writes, row.writes);
     }
 
@@ -124,7 +125,7 @@ TEST_F(repair_actions, unmute_touches_only_a_muted_or_silent_main_control)
     device(headphonesID).isMuted = true;
     device(headphonesID).volume = 0.0f;
     device(headphonesID).outputControls = {fixtures::control(0, 0.0f, true), fixtures::control(1, 0.0f, std::nullopt)};
-    EXPECT_EQ(outcome(RepairAction::unmute), unmuted);
+    EXPECT_EQ(outcome(RepairAction::unmute), unmutedAndRaised);
     EXPECT_EQ(audio.writes, (std::vector<S>{unmute, raise}));
 }
 
@@ -216,7 +217,9 @@ TEST_F(repair_actions, restore_input_raises_only_silent_levels_and_unmutes)
 {
     device(microphoneID).inputControls = {fixtures::control(0, 0.0f, false), fixtures::control(1, 0.3f, true)};
 
-    EXPECT_TRUE(outcome(RepairAction::restoreInput).starts_with("Microphone controls restored."));
+    EXPECT_EQ(outcome(RepairAction::restoreInput),
+              "Microphone controls restored. Nonzero input levels were preserved; zero levels were raised to 50%. "
+              "Test your voice and the affected app's permission.");
     EXPECT_EQ(audio.writes,
               (std::vector<S>{S::Volume{microphone, inputSide, 0, 0.5f}, S::Mute{microphone, inputSide, 1, false}}));
 }

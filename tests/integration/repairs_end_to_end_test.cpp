@@ -83,7 +83,7 @@ TEST_F(repairs_end_to_end, unmute_raises_a_silent_output_and_undo_puts_it_back)
     change({"set-sink-volume", QString::fromStdString(speakers), "0"},
            AudioSetting::Volume{speakers, AudioDirection::output, 0, 0.0f});
     EXPECT_EQ(repair(RepairAction::unmute),
-              "Output is unmuted. Existing volume was preserved; a zero volume was raised to 25%.");
+              "Output is unmuted. A zero volume was raised to 25%.");
     const AudioSnapshot after = audio.snapshot();
     const AudioDevice* out = after.outputDevice();
     EXPECT_EQ(out->isMuted, false);
@@ -128,7 +128,7 @@ TEST_F(repairs_end_to_end, restore_input_and_the_built_in_microphone_change_only
     change({"set-source-mute", QString::fromStdString(microphone), "1"},
            AudioSetting::Mute{microphone, AudioDirection::input, 0, true});
     EXPECT_EQ(repair(RepairAction::restoreInput),
-              "Microphone controls restored. Nonzero input levels were preserved; zero levels were raised to 50%. "
+              "Microphone controls restored. Nonzero input levels were preserved. "
               "Test your voice and the affected app's permission.");
     EXPECT_EQ(audio.snapshot().inputDevice()->inputMuted(), false);
     undoAndExpect({AudioSetting::Mute{microphone, AudioDirection::input, 0, true}});
