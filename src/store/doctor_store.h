@@ -145,7 +145,10 @@ public:
     // more with the user's consent; only while that question is the notice.
     QCoro::Task<> restartUnanswered();
     QCoro::Task<> reportListeningResult(bool better);
-    QCoro::Task<> confirmWorkingOutput();
+    // The listening question closed unanswered.
+    void dismissListeningQuestion();
+    // False (said in an error notice) when the output could not be confirmed.
+    QCoro::Task<bool> confirmWorkingOutput();
     QCoro::Task<> undoRepairSettings();
     QCoro::Task<> markCrackle();
     QCoro::Task<> recordWake(Date date);

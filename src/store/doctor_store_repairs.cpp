@@ -306,13 +306,14 @@ QCoro::Task<> DoctorStore::reportListeningResult(bool better)
     co_await refresh();
     if (!self)
         co_return;
-    bool saved = false;
+    // A confirmation that failed keeps its error notice (also one that failed
+    // just before): the answer is still logged.
+    std::optional<bool> saved;
     if (better && m_feedbackOutputUID && m_snapshot.outputDevice()
         && m_snapshot.outputDevice()->uid == *m_feedbackOutputUID) {
-        co_await confirmWorkingOutput();
+        saved = co_await confirmWorkingOutput();
         if (!self)
             co_return;
-        saved = true;
     }
     addActivity(better ? "Audio sounds better" : "Still hearing a problem", "Listening result reported after a repair.",
                 ActivityEntry::Kind::feedback);
@@ -323,30 +324,37 @@ QCoro::Task<> DoctorStore::reportListeningResult(bool better)
         showNotice("Let’s take a closer look.",
                    "Follow the checks for this symptom in Troubleshoot. Device recovery alone cannot confirm clean "
                    "sound.");
-    } else {
+    } else if (saved != false && !(m_notice && m_notice->isError)) {
         showNotice("Your result is saved.",
-                   saved ? "This output is saved as confirmed working for recovery after sleep."
+                   saved == true ? "This output is saved as confirmed working for recovery after sleep."
                          : "The repair result is saved in Activity. Confirm an output separately after listening to "
                            "it.");
     }
 }
 
-QCoro::Task<> DoctorStore::confirmWorkingOutput()
+void DoctorStore::dismissListeningQuestion()
+{
+    m_awaitingFeedback = false;
+    emit repairStateChanged();
+}
+
+QCoro::Task<bool> DoctorStore::confirmWorkingOutput()
 {
     QPointer<DoctorStore> self(this);
     co_await refresh();
     if (!self)
-        co_return;
+        co_return false;
     const AudioDevice* out = m_snapshot.outputDevice();
     if (m_snapshot.readError || !out || !out->isAlive) {
         showError(std::make_exception_ptr(AudioRepairError::deviceGone()));
-        co_return;
+        co_return false;
     }
     m_lastWorkingOutput = PreferredOutput{out->uid, out->name, out->transport == AudioTransport::bluetooth};
     m_preferences.setLastWorkingOutput(*m_lastWorkingOutput);
     emit preferencesChanged();
     addActivity("Working output confirmed", "You confirmed hearing sound through " + out->name + ".",
                 ActivityEntry::Kind::feedback);
+    co_return true;
 }
 
 QCoro::Task<> DoctorStore::undoRepairSettings()
@@ -368,8 +376,15 @@ QCoro::Task<> DoctorStore::undoRepairSettings()
         showError(failure);
     } else {
         m_undoChanges.clear();
-        showNotice("Settings restored",
-                   "The configuration changes were reversed. An audio service restart itself cannot be undone.");
+        // The repair is taken back, so how it sounds after it is no longer the question.
+        m_awaitingFeedback = false;
+        const bool restarted = std::any_of(m_feedbackRepairSteps.begin(), m_feedbackRepairSteps.end(),
+                                           [](const FeedbackRepairStep& step) {
+                                               return step.action == RepairAction::restartAudio && step.succeeded;
+                                           });
+        showNotice("Settings restored", restarted ? "The configuration changes were reversed. An audio service "
+                                                    "restart itself cannot be undone."
+                                                  : "The configuration changes were reversed.");
         addActivity("Repair settings undone", "Reversed the verified changes without overwriting intervening edits.",
                     ActivityEntry::Kind::repair);
     }

@@ -12,6 +12,22 @@
 
 namespace sonorel {
 
+namespace {
+
+// An icon-only close button, named for screen readers.
+QPushButton* closeButton(QWidget* parent, const char* objectName, const QString& accessibleName)
+{
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(objectName));
+    button->setIcon(theme::symbolIcon("xmark", parent->palette().color(QPalette::ButtonText)));
+    button->setAccessibleName(accessibleName);
+    button->setToolTip(accessibleName);
+    button->setFlat(true);
+    return button;
+}
+
+}  // namespace
+
 NoticeView::NoticeView(DoctorStore& store, FeedbackOpener openFeedback, QWidget* parent)
     : QFrame(parent), m_store(store)
 {
@@ -39,12 +55,7 @@ NoticeView::NoticeView(DoctorStore& store, FeedbackOpener openFeedback, QWidget*
     layout->addWidget(m_restartAnyway, 0, Qt::AlignVCenter);
     m_feedback = new DoctorFeedbackButton(std::move(openFeedback), false, this);
     layout->addWidget(m_feedback, 0, Qt::AlignVCenter);
-    auto* dismiss = new QPushButton(this);
-    dismiss->setObjectName(QStringLiteral("notice-dismiss"));
-    dismiss->setIcon(theme::symbolIcon("xmark", palette().color(QPalette::ButtonText)));
-    dismiss->setAccessibleName(QStringLiteral("Dismiss"));
-    dismiss->setToolTip(QStringLiteral("Dismiss"));
-    dismiss->setFlat(true);
+    auto* dismiss = closeButton(this, "notice-dismiss", QStringLiteral("Dismiss"));
     connect(dismiss, &QPushButton::clicked, this, [this] { m_store.setNotice(std::nullopt); });
     layout->addWidget(dismiss, 0, Qt::AlignTop);
     connect(&m_store, &DoctorStore::noticeChanged, this, &NoticeView::refresh);
@@ -74,7 +85,7 @@ void NoticeView::refresh()
     }
 }
 
-ListeningBanner::ListeningBanner(DoctorStore& store, QString betterLabel, FeedbackOpener openFeedback, QWidget* parent)
+ListeningBanner::ListeningBanner(DoctorStore& store, FeedbackOpener openFeedback, QWidget* parent)
     : QFrame(parent), m_store(store)
 {
     setObjectName(QStringLiteral("repair-feedback"));
@@ -85,12 +96,15 @@ ListeningBanner::ListeningBanner(DoctorStore& store, QString betterLabel, Feedba
     m_prompt->setObjectName(QStringLiteral("repair-feedback-prompt"));
     m_prompt->setWordWrap(true);
     layout->addWidget(m_prompt, 1);
-    auto* better = new QPushButton(betterLabel, this);
+    auto* better = new QPushButton(QStringLiteral("Better"), this);
     better->setObjectName(QStringLiteral("repair-feedback-better"));
     auto* worse = new QPushButton(QStringLiteral("Still a problem"), this);
     worse->setObjectName(QStringLiteral("repair-feedback-still"));
+    auto* close = closeButton(this, "repair-feedback-dismiss", QStringLiteral("Close the question"));
+    connect(close, &QPushButton::clicked, this, [this] { m_store.dismissListeningQuestion(); });
     layout->addWidget(better);
     layout->addWidget(worse);
+    layout->addWidget(close, 0, Qt::AlignTop);
     connect(better, &QPushButton::clicked, this, [this] { m_store.reportListeningResult(true); });
     connect(worse, &QPushButton::clicked, this, [this, openFeedback]() -> QCoro::Task<> {
         QPointer<ListeningBanner> self(this);

@@ -39,7 +39,7 @@ class ListeningBanner final : public QFrame {
 public:
     // "Still a problem" opens feedback about the unresolved repair once the
     // answer is recorded.
-    ListeningBanner(DoctorStore& store, QString betterLabel, FeedbackOpener openFeedback, QWidget* parent = nullptr);
+    ListeningBanner(DoctorStore& store, FeedbackOpener openFeedback, QWidget* parent = nullptr);
 
 private:
     void refresh();

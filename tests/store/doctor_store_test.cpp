@@ -144,7 +144,7 @@ TEST_F(doctor_store, refreshes_asked_for_during_a_reading_make_one_more_reading)
     EXPECT_TRUE(first.isReady() && second.isReady());
 }
 
-TEST_F(doctor_store, a_repair_asks_to_listen_and_a_positive_answer_saves_the_output)
+TEST_F(doctor_store, a_repair_asks_to_listen_a_positive_answer_saves_the_output_and_undo_says_what_it_did)
 {
     start(snapshot({mutedSpeakers()}, 1));
     run(store->perform(RepairAction::unmute));
@@ -164,10 +164,26 @@ TEST_F(doctor_store, a_repair_asks_to_listen_and_a_positive_answer_saves_the_out
     EXPECT_TRUE(settings.contains("lastWorkingOutput"));
     EXPECT_EQ(titles()[0], "Audio sounds better");
 
+    // No restart ran, so none is mentioned; an undone repair is not asked about.
     run(store->undoRepairSettings());
     EXPECT_EQ(noticeTitle(), "Settings restored");
+    EXPECT_EQ(noticeDetail(), "The configuration changes were reversed.");
     EXPECT_TRUE(store->undoChanges().empty());
     EXPECT_EQ(store->snapshot().outputDevice()->isMuted, true);
+    run(store->perform(RepairAction::unmute));
+    run(store->undoRepairSettings());
+    EXPECT_FALSE(store->awaitingFeedback());
+
+    // An output that could not be confirmed stays an error when the answer comes.
+    run(store->perform(RepairAction::unmute));
+    server->state.devices.clear();
+    EXPECT_FALSE(runTask(store->confirmWorkingOutput()));
+    run(store->reportListeningResult(true));
+    EXPECT_TRUE(store->notice()->isError);
+    EXPECT_EQ(titles()[0], "Audio sounds better");
+    run(store->perform(RepairAction::restartAudio));
+    store->dismissListeningQuestion();
+    EXPECT_FALSE(store->awaitingFeedback());
 }
 
 TEST_F(doctor_store, a_failed_step_ends_the_run_and_keeps_what_was_verified_undoable)
