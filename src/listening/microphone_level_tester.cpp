@@ -50,7 +50,10 @@ MicrophoneLevelTester::MicrophoneLevelTester(std::unique_ptr<MicrophoneCapturing
 {
     m_listening.setSingleShot(true);
     m_listening.setInterval(listeningPeriod);
-    connect(&m_listening, &QTimer::timeout, this, &MicrophoneLevelTester::stop);
+    connect(&m_listening, &QTimer::timeout, this, [this] {
+        if (end())
+            judge();
+    });
 }
 
 MicrophoneLevelTester::~MicrophoneLevelTester()
@@ -70,7 +73,7 @@ void MicrophoneLevelTester::start(bool hasInput, bool inputBusy, bool activityKn
     if (!activityKnown)
         return enter(State::blocked, "Microphone activity could not be checked. Try refreshing first.");
     m_level = m_peak = m_maximumRMS = 0;
-    m_clippedSamples = 0;
+    m_clippedSamples = m_buffers = 0;
     ++m_generation;
     enter(State::requesting, "Waiting for microphone permission…");
     run(m_generation, std::move(canStillTest));
@@ -140,6 +143,7 @@ void MicrophoneLevelTester::apply(quint64 generation, const AudioLevelSummary& s
     m_peak = summary.peak;
     m_maximumRMS = std::max(m_maximumRMS, summary.rms);
     m_clippedSamples += summary.clippedSamples;
+    ++m_buffers;
     emit changed();
 }
 
@@ -147,22 +151,32 @@ void MicrophoneLevelTester::endEarly(quint64 generation)
 {
     if (generation != m_generation || m_state != State::listening)
         return;
-    ++m_generation;
-    m_listening.stop();
-    m_capture->stop();
-    m_level = 0;
+    end();
     enter(State::failed, "The microphone test was cut short: the input or the audio service went away. Check the "
                          "input and try again.");
 }
 
-void MicrophoneLevelTester::stop()
+bool MicrophoneLevelTester::end()
 {
     ++m_generation;
     m_listening.stop();
     m_capture->stop();
     m_level = 0;
-    if (m_state != State::requesting && m_state != State::listening)
+    return m_state == State::requesting || m_state == State::listening;
+}
+
+void MicrophoneLevelTester::stop()
+{
+    if (!end())
         return emit changed();
+    // A test that heard nothing measured nothing: no verdict on the microphone.
+    if (m_buffers == 0)
+        return enter(State::idle, {});
+    judge();
+}
+
+void MicrophoneLevelTester::judge()
+{
     if (m_maximumRMS == 0)
         enter(State::finished,
               "No signal was measured. Check the selected microphone, its mute switch, input level, and permissions.");

@@ -65,6 +65,7 @@ public:
     void start(bool hasInput, bool inputBusy, bool activityKnown, Guard canStillTest);
     // The same, for the default input of `reading`.
     void start(const AudioSnapshot& reading, Guard canStillTest);
+    // Ends the test early: judged on what was heard, no verdict when nothing was.
     void stop();
 
     State state() const { return m_state; }
@@ -81,6 +82,9 @@ private:
     QCoro::Task<> run(quint64 generation, Guard canStillTest);
     void apply(quint64 generation, const AudioLevelSummary& summary);
     void endEarly(quint64 generation);
+    // Ends the run; true when it was running.
+    bool end();
+    void judge();
     void enter(State state, std::string detail);
 
     std::unique_ptr<MicrophoneCapturing> m_capture;
@@ -92,6 +96,7 @@ private:
     float m_peak = 0;
     float m_maximumRMS = 0;
     int64_t m_clippedSamples = 0;
+    int64_t m_buffers = 0;  // heard in this run
     std::string m_detail;
     quint64 m_generation = 0;  // every start and stop makes a new one
 };
