@@ -376,7 +376,7 @@ int runCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
             return printed(usageText);
         }
         if (command == "--version" || command == "-v")
-            return printed("sonorel-doctor " SONOREL_VERSION "\n");
+            return printed("sonorel-doctor " + QCoreApplication::applicationVersion().toStdString() + "\n");
         if (command == "check")
             return printed(runCheck(options));
         if (command == "snapshot")

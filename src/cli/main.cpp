@@ -1,5 +1,6 @@
 #include "app/doctor_app.h"
 #include "cli/command_line.h"
+#include "sonorel_config.h"
 #include "views/doctor_theme.h"
 
 #include <QApplication>
@@ -27,7 +28,6 @@ public:
 int runWindow(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("sonorel-doctor"));
     QApplication::setApplicationDisplayName(QStringLiteral("Sonorel Doctor"));
     QApplication::setDesktopFileName(QStringLiteral("dev.mirthwork.SonorelDoctor"));
     QApplication::setWindowIcon(sonorel::theme::appIcon());
@@ -54,12 +54,14 @@ int main(int argc, char** argv)
     // A reader that went away is a write error the commands report (a repair
     // then puts its undo record on stderr), not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+    // Once for every front: the feedback client and --version read them.
+    QCoreApplication::setApplicationName(QStringLiteral("sonorel-doctor"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SONOREL_VERSION));
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     if (sonorel::DoctorApp::isWindowLaunch(arguments))
         return runWindow(argc, argv);
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("sonorel-doctor");
     return sonorel::runCommandLine(QCoreApplication::arguments().mid(1), std::cout, std::cerr);
 }

@@ -1,4 +1,5 @@
 #include "cli/command_line.h"
+#include "sonorel_config.h"
 
 #include <QDir>
 #include <QProcess>
@@ -141,6 +142,11 @@ TEST_F(command_line, the_program_prints_unavailable_rows_for_an_unreadable_syste
     ASSERT_EQ(rows.size(), 9u);
     for (const auto& row : rows)
         EXPECT_EQ(row["detail"], "The audio service is not running: Connection refused");
+
+    // The version the feedback client sends is the build's.
+    program.start(SONOREL_DOCTOR_PATH, {"--version"});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.readAllStandardOutput().toStdString(), "sonorel-doctor " SONOREL_VERSION "\n");
 }
 
 // A FIFO where the window's settings are kept would hold the report up for good.
