@@ -153,7 +153,7 @@ void addCards(Lines& lines, const AudioSnapshot& s)
 std::string controlLine(AudioDirection direction, const AudioChannelState& control)
 {
     return "  " + std::string(caseName(direction)) + " "
-           + elementName(control.element)
+           + elementName(control.element, control.name)
            + ": volume " + percentOr(control.volume, "Unavailable") + ", mute "
            + (control.isMuted ? yesNo(*control.isMuted) : "Unavailable") + ", writable volume "
            + yesNo(control.canSetVolume) + ", mute " + yesNo(control.canSetMute);

@@ -1,6 +1,7 @@
 #include "feedback/feedback_composer.h"
 
 #include "model/date.h"
+#include "model/text_format.h"
 #include "store/doctor_store.h"
 
 #include <QPointer>
@@ -162,16 +163,14 @@ QString deviceLine(const char* side, const AudioDevice* device, bool output)
         rate = QString::asprintf("%g Hz", *device->sampleRate);
     QString volume = unavailable;
     if (const auto level = output ? device->volume : device->inputVolume(); level && std::isfinite(*level)) {
-        const int percent = int(std::trunc(std::min(double(*level), 1.0) * 100));
-        volume = QString::number(std::max(percent, 0)) + QLatin1Char('%');
+        volume = QString::number(wholePercent(*level)) + QLatin1Char('%');
     }
     const auto mute = output ? device->isMuted : device->inputMuted();
     const QString muted = mute ? (*mute ? QStringLiteral("On") : QStringLiteral("Off")) : unavailable;
     const QString buffer = device->bufferFrames ? QStringLiteral("%1 frames").arg(*device->bufferFrames) : unavailable;
-    return QStringLiteral("%1: %2; %3 channels; rate %4; volume %5; mute %6; buffer %7")
-        .arg(QLatin1String(side), qs(label(device->transport)))
-        .arg(output ? device->outputChannels : device->inputChannels)
-        .arg(rate, volume, muted, buffer);
+    return QStringLiteral("%1: %2; %3; rate %4; volume %5; mute %6; buffer %7")
+        .arg(QLatin1String(side), qs(label(device->transport)),
+             qs(channelsText(output ? device->outputChannels : device->inputChannels)), rate, volume, muted, buffer);
 }
 
 }  // namespace

@@ -99,7 +99,7 @@ std::vector<AudioChannelState> AudioDevice::controls(AudioDirection direction) c
     if (!outputControls.empty())
         return outputControls;
     if (volume || isMuted)
-        return {AudioChannelState{0, volume, isMuted, canSetVolume, canSetMute}};
+        return {AudioChannelState{0, volume, isMuted, canSetVolume, canSetMute, {}}};
     return {};
 }
 

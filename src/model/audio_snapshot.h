@@ -47,6 +47,7 @@ struct AudioChannelState {
     std::optional<bool> isMuted;
     bool canSetVolume = false;
     bool canSetMute = false;
+    std::string name;  // the server's name of a channel ("Front Left"); empty when it gives none
     bool operator==(const AudioChannelState&) const = default;
 };
 

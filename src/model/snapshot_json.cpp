@@ -33,6 +33,8 @@ OrderedJson controlJson(const AudioChannelState& control)
 {
     OrderedJson object;
     object["element"] = control.element;
+    if (!control.name.empty())
+        object["name"] = control.name;
     putOptional(object, "volume", control.volume);
     putOptional(object, "isMuted", control.isMuted);
     object["canSetVolume"] = control.canSetVolume;
@@ -277,6 +279,7 @@ AudioChannelState control(const Json& value, const std::string& path)
     requireObject(value, path);
     AudioChannelState c;
     c.element = numberOr<uint32_t>(value, "element", path);
+    c.name = textOr(value, "name", path);
     c.volume = optionalLevel(value, "volume", path);
     c.isMuted = optionalFlag(value, "isMuted", path);
     c.canSetVolume = flag(value, "canSetVolume", path);

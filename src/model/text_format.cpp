@@ -27,9 +27,16 @@ std::string millisecondsText(double milliseconds)
     return std::string(text, size_t(std::clamp(length, 0, int(sizeof text) - 1)));
 }
 
-std::string elementName(uint32_t element)
+std::string elementName(uint32_t element, const std::string& name)
 {
-    return element == 0 ? std::string("Master") : "Channel " + std::to_string(element);
+    if (element == 0)
+        return "Master";
+    return name.empty() ? "Channel " + std::to_string(element) : name;
+}
+
+std::string channelsText(int channels)
+{
+    return std::to_string(channels) + (channels == 1 ? " channel" : " channels");
 }
 
 std::string capitalized(std::string_view text)

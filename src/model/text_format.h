@@ -13,8 +13,11 @@ std::string kilohertzNumber(double hertz);
 std::string kilohertzText(double hertz);
 // "%.2f ms": a latency with two decimals.
 std::string millisecondsText(double milliseconds);
-// A control's element: "Master" for element 0, else "Channel " and its number.
-std::string elementName(uint32_t element);
+// A control's element: "Master" for element 0, else the channel's `name`,
+// else "Channel " and its number.
+std::string elementName(uint32_t element, const std::string& name = {});
+// "1 channel", "2 channels".
+std::string channelsText(int channels);
 // The first letter in upper case ("input" gives "Input").
 std::string capitalized(std::string_view text);
 // ASCII letters in lower case; other bytes as they are.

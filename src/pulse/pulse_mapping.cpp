@@ -310,9 +310,15 @@ AudioDevice toAudioDevice(const DeviceRecord& record, bool runningInput, const C
 
     std::vector<AudioChannelState> controls;
     if (!record.volumes.empty()) {
-        controls.push_back({0, volumeScalar(record.volumes), record.muted, true, true});
-        for (size_t channel = 0; channel < record.volumes.size(); ++channel)
-            controls.push_back({uint32_t(channel + 1), toScalar(record.volumes[channel]), std::nullopt, true, false});
+        controls.push_back({0, volumeScalar(record.volumes), record.muted, true, true, {}});
+        for (size_t channel = 0; channel < record.volumes.size(); ++channel) {
+            const bool named = channel < record.channelPositions.size();
+            const char* name = named ? pa_channel_position_to_pretty_string(
+                                           pa_channel_position_t(record.channelPositions[channel]))
+                                     : nullptr;
+            controls.push_back({uint32_t(channel + 1), toScalar(record.volumes[channel]), std::nullopt, true, false,
+                                name ? std::string(name) : std::string()});
+        }
     }
     if (record.isSink) {
         d.outputControls = std::move(controls);

@@ -46,8 +46,10 @@ std::string ratesLine(const AudioDevice& device)
 {
     std::string rates;
     for (const auto& range : device.availableRates)
-        rates += (rates.empty() ? "" : ", ") + kilohertzNumber(range.lowerBound) + "–"
-                 + kilohertzNumber(range.upperBound) + " kHz";
+        rates += (rates.empty() ? "" : ", ")
+                 + (range.lowerBound == range.upperBound
+                        ? kilohertzText(range.lowerBound)
+                        : kilohertzNumber(range.lowerBound) + "–" + kilohertzText(range.upperBound));
     return "Supported rates: " + (rates.empty() ? std::string("Unavailable") : rates);
 }
 
@@ -55,7 +57,7 @@ std::string controlLine(AudioDirection side, const AudioChannelState& control)
 {
     const std::string level = control.volume ? std::to_string(wholePercent(*control.volume)) + "%" : "Level unavailable";
     const std::string mute = !control.isMuted ? "Mute unavailable" : *control.isMuted ? "Muted" : "Unmuted";
-    return capitalized(caseName(side)) + " " + elementName(control.element) + ": " + level + " · " + mute;
+    return capitalized(caseName(side)) + " " + elementName(control.element, control.name) + ": " + level + " · " + mute;
 }
 
 // No control of the output side can set a volume: the device's own keys or display do.
@@ -91,7 +93,7 @@ std::string subtitle(const AudioDevice& device, AudioDirection side)
     const int channels = side == AudioDirection::input ? device.inputChannels : device.outputChannels;
     return std::string(label(device.transport)) + " · "
            + (device.sampleRate ? kilohertzText(*device.sampleRate) : "Unavailable") + " · "
-           + std::to_string(channels) + " channels";
+           + channelsText(channels);
 }
 
 

@@ -36,7 +36,7 @@ std::optional<std::string> balanceText(std::optional<float> balance)
 
 std::string channelRowText(const AudioChannelState& channel, AudioDirection side)
 {
-    std::string text = channel.element != 0             ? "Channel " + std::to_string(channel.element)
+    std::string text = channel.element != 0             ? elementName(channel.element, channel.name)
                        : side == AudioDirection::input ? "Input level"
                                                         : "Volume";
     text += ": ";

@@ -133,6 +133,7 @@ TEST(feedback_summary, lists_settings_only_and_shrinks_to_four_lines_when_unread
 {
     auto speakers = output(1, "Speakers");
     speakers.bufferFrames = 512;
+    speakers.volume = 0.69999f;  // PulseAudio's 70 %: the nearest percent, never cut
     auto mic = input(2, "Mic", AudioTransport::usb);
     mic.sampleRate = 44100;
     AudioSnapshot s = snapshot({speakers, mic}, 1, 2);
@@ -144,7 +145,7 @@ TEST(feedback_summary, lists_settings_only_and_shrinks_to_four_lines_when_unread
     ASSERT_EQ(lines.size(), 9);
     EXPECT_EQ(lines[0].toStdString(), "Snapshot captured: 2025-12-08T16:00:00Z");
     EXPECT_EQ(lines[2], "Audio settings readable: Yes");
-    EXPECT_EQ(lines[3], "Output: Built-in; 2 channels; rate 48000 Hz; volume 50%; mute Off; buffer 512 frames");
+    EXPECT_EQ(lines[3], "Output: Built-in; 2 channels; rate 48000 Hz; volume 70%; mute Off; buffer 512 frames");
     EXPECT_TRUE(lines[4].startsWith("Input: USB; ")) << lines[4].toStdString();
     EXPECT_EQ(lines[5], "Input activity: Idle");
     EXPECT_EQ(lines[6], "Recent playback overloads: 0");

@@ -163,9 +163,10 @@ TEST(pulse_mapping, a_stereo_sink_reads_with_main_and_channel_controls)
     EXPECT_EQ(std::pair(d.outputChannels, d.inputChannels), std::pair(2, 0));
     EXPECT_FALSE(d.isRunningInput);  // a sink records nothing
     EXPECT_EQ(std::pair(d.volume, d.isMuted), std::pair(std::optional(0.5f), std::optional(true)));
-    // Mute lives on the device only; each channel has a volume of its own.
-    const std::vector<AudioChannelState> controls{
-        {0, 0.5f, true, true, true}, {1, 0.5f, std::nullopt, true, false}, {2, 0.25f, std::nullopt, true, false}};
+    // Mute lives on the device only; each channel has a volume and the server's name of its own.
+    const std::vector<AudioChannelState> controls{{0, 0.5f, true, true, true, {}},
+                                                  {1, 0.5f, std::nullopt, true, false, "Front Left"},
+                                                  {2, 0.25f, std::nullopt, true, false, "Front Right"}};
     EXPECT_EQ(d.outputControls, controls);
     EXPECT_EQ(d.stereoChannels, (std::vector<uint32_t>{1, 2}));
     EXPECT_NEAR(d.balance.value_or(-1), 0.25f, 1e-4f);
@@ -211,7 +212,8 @@ TEST(pulse_mapping, a_source_fills_the_input_side_and_reports_running_input)
     EXPECT_EQ(std::pair(d.outputChannels, d.inputChannels), std::pair(0, 1));
     EXPECT_TRUE(d.isRunningInput);
     EXPECT_FALSE(toAudioDevice(r, false).isRunningInput);
-    const std::vector<AudioChannelState> controls{{0, 0.75f, false, true, true}, {1, 0.75f, std::nullopt, true, false}};
+    const std::vector<AudioChannelState> controls{{0, 0.75f, false, true, true, {}},
+                                                  {1, 0.75f, std::nullopt, true, false, "Mono"}};
     EXPECT_EQ(d.inputControls, controls);
     // The main volume and mute fields belong to the output side.
     EXPECT_TRUE(d.outputControls.empty());

@@ -187,7 +187,7 @@ void switchSoundCardProfile(AudioSnapshot& state, const AudioCard& card)
             d.canSetVolume = d.canSetMute = true;
         } else {
             d.inputChannels = 2;
-            d.inputControls = {AudioChannelState{0, 0.5f, false, true, true}};
+            d.inputControls = {AudioChannelState{0, 0.5f, false, true, true, {}}};
         }
         state.devices.push_back(d);
         auto* id = output ? &state.outputID : &state.inputID;

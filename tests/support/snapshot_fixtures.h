@@ -47,14 +47,14 @@ inline AudioDevice input(AudioObjectID id, std::string name, AudioTransport tran
 {
     AudioDevice d = device(id, std::move(name), transport);
     d.inputChannels = 1;
-    d.inputControls = {AudioChannelState{0, 0.5f, false, true, true}};
+    d.inputControls = {AudioChannelState{0, 0.5f, false, true, true, {}}};
     return d;
 }
 
 inline AudioChannelState control(uint32_t element, std::optional<float> volume, std::optional<bool> muted,
                                  bool canSetVolume = true, bool canSetMute = true)
 {
-    return AudioChannelState{element, volume, muted, canSetVolume, canSetMute};
+    return AudioChannelState{element, volume, muted, canSetVolume, canSetMute, {}};
 }
 
 // A readable snapshot captured at t = 1000 s whose default output, input and
