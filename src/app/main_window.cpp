@@ -98,7 +98,7 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
         overflow->setAccessibleName(QStringLiteral("More menus"));
     connect(&m_store, &DoctorStore::pageChanged, this, &MainWindow::showPage);
     connect(&m_store, &DoctorStore::preferencesChanged, this, &MainWindow::refreshMonitoring);
-    for (auto signal : {&DoctorStore::readingChanged, &DoctorStore::repairStateChanged, &DoctorStore::reportCopiedChanged})
+    for (auto signal : {&DoctorStore::actionsChanged, &DoctorStore::reportCopiedChanged})
         connect(&m_store, signal, this, &MainWindow::refreshCommands);
     showPage();
     refreshMonitoring();
@@ -238,8 +238,8 @@ void MainWindow::refreshMonitoring()
 void MainWindow::refreshCommands()
 {
     const bool fixing = m_store.isFixing();
-    m_quickFix->setEnabled(!fixing && !m_store.quickFixBlockedByInput());
-    m_restart->setEnabled(m_store.canRestartAudio());
+    m_quickFix->setEnabled(m_store.canRunQuickFix());
+    m_restart->setEnabled(m_store.canPerform(RepairAction::restartAudio));
     m_tone->setEnabled(!fixing);
     const bool copied = m_store.reportCopied();
     m_copy->setText(copied ? QStringLiteral("Copied") : QStringLiteral("Copy report"));

@@ -60,6 +60,9 @@ DoctorStore::DoctorStore(AudioThread& audio, QSettings& settings, StoreServices 
     m_loginEnabled = m_services.launchAtLogin && m_services.launchAtLogin->isEnabled();
     m_snapshot.capturedAt = m_services.now();
     m_snapshot.inputActivityKnown = true;
+    for (auto signal : {&DoctorStore::readingChanged, &DoctorStore::repairStateChanged,
+                        &DoctorStore::comparisonChanged, &DoctorStore::preferencesChanged})
+        connect(this, signal, this, &DoctorStore::actionsChanged);
     connect(&m_tone, &TestTonePlayer::cutShort, this, [this](const std::string& sentence) {
         showError(std::make_exception_ptr(AudioRepairError::system(sentence)));
     });

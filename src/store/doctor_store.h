@@ -130,8 +130,11 @@ public:
     bool quickFixBlockedByInput() const;
     // Why Quick Fix is blocked, for the user; empty when it is not.
     std::string quickFixBlockedText() const;
-    // Nothing records (a call, or what an output plays) that a restart would cut.
-    bool canRestartAudio() const;
+    // Quick Fix can run now: nothing else runs and nothing refuses its plan.
+    bool canRunQuickFix() const;
+    // A repair's own button can be pressed now: nothing else runs and the
+    // repair would not be refused for what records (a call, or what an output plays).
+    bool canPerform(RepairAction action) const;
     std::string quickFixSummary() const;
     std::string diagnosticReport() const;
 
@@ -187,6 +190,9 @@ signals:
     void pageChanged();
     void comparisonChanged();   // intent, isolation
     void reportCopiedChanged();
+    // Anything Quick Fix and the repair buttons follow: a reading, a repair,
+    // the symptom or a preference.
+    void actionsChanged();
     // A reading finished; refresh() waiters resume on it.
     void refreshed();
 
@@ -195,6 +201,7 @@ private:
     // selected device, or none with the error shown.
     QCoro::Task<const AudioDevice*> selectDefault(bool output, std::string uid);
     std::optional<AudioRepairError> quickFixRefusal() const;
+    std::optional<AudioRepairError> refusalOf(const std::vector<RepairAction>& plan) const;
     void putNotice(std::optional<DoctorNotice> notice, bool asksUnansweredRestart);
     QCoro::Task<> runRepairs(std::vector<RepairAction> actions, bool followUps, bool restartUnanswered = false);
     std::vector<RepairAction> followUpsAfter(const std::vector<RepairAction>& started,

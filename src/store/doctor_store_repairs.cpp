@@ -73,7 +73,11 @@ std::vector<RepairAction> DoctorStore::quickFixPlan() const
 
 std::optional<AudioRepairError> DoctorStore::quickFixRefusal() const
 {
-    const auto plan = quickFixPlan();
+    return refusalOf(quickFixPlan());
+}
+
+std::optional<AudioRepairError> DoctorStore::refusalOf(const std::vector<RepairAction>& plan) const
+{
     if (contains(plan, RepairAction::restartAudio) && !m_snapshot.readError) {
         try {
             guardOutputCapture(m_snapshot);
@@ -109,9 +113,14 @@ std::string DoctorStore::quickFixBlockedText() const
     }
 }
 
-bool DoctorStore::canRestartAudio() const
+bool DoctorStore::canRunQuickFix() const
 {
-    return !m_isFixing && !m_snapshot.isInputActive() && m_snapshot.outputCaptureClients().empty();
+    return !m_isFixing && !quickFixRefusal();
+}
+
+bool DoctorStore::canPerform(RepairAction action) const
+{
+    return !m_isFixing && !refusalOf({action});
 }
 
 std::string DoctorStore::quickFixSummary() const
@@ -119,26 +128,31 @@ std::string DoctorStore::quickFixSummary() const
     const auto plan = quickFixPlan();
     if (plan.empty())
         return "Open Troubleshoot for a guided " + lowercased(label(m_intent)) + " check.";
-    if (isOnly(plan, RepairAction::unmute))
-        return "Your computer is muted. Quick Fix turns the sound back on.";
-    if (contains(plan, RepairAction::turnOnOutput))
-        return "Sound plays nowhere. Quick Fix turns the sound card’s output on, then checks the result.";
-    if (contains(plan, RepairAction::switchOutputPort))
-        return "The connector in use is unplugged. Quick Fix switches to one that can play.";
     if (m_intent == RepairIntent::appOnly)
         return appOnlySummary(m_snapshot, plan);
-    if (isOnly(plan, RepairAction::openBluetooth))
-        return "Reconnect your preferred headphones in Bluetooth settings.";
-    if (contains(plan, RepairAction::restartAudio))
-        return "Restart the computer’s sound service. Sound pauses briefly.";
-    if (isOnly(plan, RepairAction::reselectOutput))
-        return "Gently reselect the connected headphones using a muted temporary output. Sound pauses briefly.";
-    if (m_intent == RepairIntent::playback)
-        return "Repair the detected audio settings, then check the result.";
-    std::string titles;
+    if (plan.size() == 1) {
+        switch (plan.front()) {
+        case RepairAction::unmute:
+            return "Your computer is muted. Quick Fix turns the sound back on.";
+        case RepairAction::turnOnOutput:
+            return "Sound plays nowhere. Quick Fix turns the sound card’s output on, then checks the result.";
+        case RepairAction::switchOutputPort:
+            return "The connector in use is unplugged. Quick Fix switches to one that can play.";
+        case RepairAction::openBluetooth:
+            return "Reconnect your preferred headphones in Bluetooth settings.";
+        case RepairAction::restartAudio:
+            return "Restart the computer’s sound service. Sound pauses briefly.";
+        case RepairAction::reselectOutput:
+            return "Gently reselect the connected headphones using a muted temporary output. Sound pauses briefly.";
+        default:
+            break;
+        }
+    }
+    // Several repairs: each one named, so that none comes as a surprise.
+    std::vector<std::string> titles;
     for (RepairAction action : plan)
-        titles += (titles.empty() ? "" : ", ") + std::string(title(action));
-    return titles + ", then listen or test to confirm the result.";
+        titles.emplace_back(title(action));
+    return "Quick Fix: " + namesText(titles) + ", then listen or test to confirm the result.";
 }
 
 QCoro::Task<> DoctorStore::runQuickFix()
@@ -268,21 +282,17 @@ void DoctorStore::endRun()
 std::vector<RepairAction> DoctorStore::followUpsAfter(const std::vector<RepairAction>& started,
                                                       const std::set<RepairAction>& attempted) const
 {
-    // Only what the checks now offer (and the two recoveries), never twice, and
-    // never a mute or a restart the user did not start with.
+    // Only the planned repairs the caption named, each once, and of those only
+    // what the checks still offer (and the recoveries, which no check offers).
     std::set<RepairAction> offered;
     for (const auto& check : m_checks)
         if (check.action)
             offered.insert(*check.action);
     std::vector<RepairAction> next;
-    for (RepairAction action : quickFixPlan()) {
-        if ((!offered.count(action) && !isSymptomRecovery(action)) || attempted.count(action)
-            || action == RepairAction::openBluetooth)
-            continue;
-        if ((action == RepairAction::unmute || action == RepairAction::restartAudio) && !contains(started, action))
-            continue;
-        next.push_back(action);
-    }
+    for (RepairAction action : started)
+        if (!attempted.count(action) && action != RepairAction::openBluetooth
+            && (offered.count(action) || isSymptomRecovery(action)))
+            next.push_back(action);
     return next;
 }
 

@@ -89,6 +89,7 @@ MenuBarDoctorView::MenuBarDoctorView(DoctorStore& store, PanelActions actions, Q
     m_output->setObjectName(QStringLiteral("menu-output"));
     theme::setPointSize(m_output, 14, QFont::Medium);
     m_caption = new QLabel(card);
+    m_caption->setObjectName(QStringLiteral("menu-quick-fix-summary"));
     m_caption->setWordWrap(true);
     theme::setPointSize(m_caption, 8.5);
     cardLayout->addWidget(m_output);
@@ -155,8 +156,7 @@ MenuBarDoctorView::MenuBarDoctorView(DoctorStore& store, PanelActions actions, Q
     });
     layout->addWidget(open);
 
-    for (auto signal : {&DoctorStore::readingChanged, &DoctorStore::repairStateChanged, &DoctorStore::comparisonChanged})
-        connect(&m_store, signal, this, &MenuBarDoctorView::refresh);
+    connect(&m_store, &DoctorStore::actionsChanged, this, &MenuBarDoctorView::refresh);
     refresh();
 }
 
@@ -169,7 +169,7 @@ void MenuBarDoctorView::refresh()
     const bool blocked = m_store.quickFixBlockedByInput();
     m_quickFix->setText(fixing ? QStringLiteral("Fixing…") : QStringLiteral("Quick Fix"));
     theme::showSymbol(m_quickFix, fixing ? "arrow.triangle.2.circlepath" : "sparkles", QColor(0x1d, 0x1a, 0x14));
-    m_quickFix->setEnabled(!fixing && !blocked);
+    m_quickFix->setEnabled(m_store.canRunQuickFix());
     m_blocked->setVisible(blocked);
     m_blocked->setText(QString::fromStdString(m_store.quickFixBlockedText()));
 
@@ -186,7 +186,7 @@ void MenuBarDoctorView::refresh()
         connect(choice, &QAction::triggered, this, [this, uid] { m_store.selectOutput(uid); });
     }
     m_outputs->setEnabled(!fixing);
-    m_restart->setEnabled(m_store.canRestartAudio());
+    m_restart->setEnabled(m_store.canPerform(RepairAction::restartAudio));
     m_undo->setEnabled(!fixing && !m_store.undoChanges().empty());
 }
 

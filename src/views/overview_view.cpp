@@ -117,8 +117,7 @@ AudioHealthConsole::AudioHealthConsole(DoctorStore& store, QWidget* parent) : QF
     fix->addLayout(note, 1);
     layout->addLayout(fix);
 
-    connect(&m_store, &DoctorStore::readingChanged, this, &AudioHealthConsole::refresh);
-    connect(&m_store, &DoctorStore::repairStateChanged, this, &AudioHealthConsole::refresh);
+    connect(&m_store, &DoctorStore::actionsChanged, this, &AudioHealthConsole::refresh);
     refresh();
 }
 
@@ -162,7 +161,7 @@ void AudioHealthConsole::refresh()
     const bool blocked = m_store.quickFixBlockedByInput();
     m_quickFix->setText(fixing ? QStringLiteral("Fixing…") : QStringLiteral("Quick Fix"));
     theme::showSymbol(m_quickFix, fixing ? "arrow.triangle.2.circlepath" : "sparkles", QColor(0x1d, 0x1a, 0x14));
-    m_quickFix->setEnabled(!fixing && !blocked);
+    m_quickFix->setEnabled(m_store.canRunQuickFix());
     m_quickFix->setToolTip(QString::fromStdString(m_store.quickFixSummary()));
     m_quickFix->setAccessibleDescription(m_quickFix->toolTip());
     if (fixing) {
@@ -233,7 +232,7 @@ DiagnosticRow::DiagnosticRow(DoctorStore& store, DiagnosticCheck check, QWidget*
     if (button) {
         button->setObjectName(QStringLiteral("check-action"));
         button->setAccessibleDescription(qs(sonorel::title(m_check.kind)));
-        button->setEnabled(!m_store.isFixing());
+        button->setEnabled(m_check.action ? m_store.canPerform(*m_check.action) : !m_store.isFixing());
         layout->addSpacing(12);
         layout->addWidget(button, 0, Qt::AlignVCenter);
     }
@@ -293,8 +292,7 @@ OverviewView::OverviewView(DoctorStore& store, QWidget* parent) : QWidget(parent
     layout->addWidget(crackle);
     layout->addStretch();
 
-    connect(&m_store, &DoctorStore::readingChanged, this, &OverviewView::refresh);
-    connect(&m_store, &DoctorStore::repairStateChanged, this, &OverviewView::refresh);
+    connect(&m_store, &DoctorStore::actionsChanged, this, &OverviewView::refresh);
     refresh();
 }
 

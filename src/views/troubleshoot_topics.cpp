@@ -246,7 +246,7 @@ private:
         const bool sound = offers(m_store, CheckKind::volume, RepairAction::unmute);
         m_restoreSound->setVisible(sound);
         m_restoreSound->setProminent(m_emphasized);
-        m_restoreSound->setEnabled(!fixing);
+        m_restoreSound->setEnabled(m_store.canPerform(RepairAction::unmute));
         // The output row offers at most one of these.
         bool restore = false;
         for (auto [button, action] : {std::pair{m_restoreOutput, RepairAction::restoreOutput},
@@ -256,8 +256,7 @@ private:
             restore = restore || offered;
             button->setVisible(offered);
             button->setProminent(m_emphasized && !sound);
-            // A card's profile switch could cut a recording on that card.
-            button->setEnabled(!fixing && !(action == RepairAction::turnOnOutput && m_store.snapshot().isInputBusy()));
+            button->setEnabled(m_store.canPerform(action));
         }
         m_tone->setText(m_store.tone().isPlaying() ? QStringLiteral("Stop tone") : QStringLiteral("Play test tone"));
         m_tone->setProminent(m_emphasized && !sound && !restore);
@@ -373,7 +372,7 @@ private:
         const bool bluetooth = isBluetoothOutput(snapshot);
         m_reselect->setVisible(bluetooth);
         m_reselect->setProminent(m_emphasized);
-        m_reselect->setEnabled(!m_store.isFixing() && !snapshot.isInputBusy());
+        m_reselect->setEnabled(m_store.canPerform(RepairAction::reselectOutput));
         m_note->setVisible(!snapshot.clients.empty());
         m_more->setText(QStringLiteral("Doctor sees each app’s own volume, mute and output in the mixer, but not individual "
                                        "browser tabs.")
@@ -428,17 +427,16 @@ private:
             m_name->setText(qs(snapshot.outputDevice()->name));
         m_detail->refresh(m_store);
         const bool microphone = offers(m_store, CheckKind::bluetooth, RepairAction::useBuiltInMic);
-        const bool enabled = !m_store.isFixing() && !snapshot.isInputBusy();
         m_useBuiltIn->setVisible(microphone);
         m_useBuiltIn->setProminent(m_emphasized);
-        m_useBuiltIn->setEnabled(enabled);
+        m_useBuiltIn->setEnabled(m_store.canPerform(RepairAction::useBuiltInMic));
         // In call mode without a high-fidelity mode to go to, no switch restores quality: nothing promises it.
         const AudioDevice* output = snapshot.outputDevice();
         const AudioCard* card = output ? snapshot.cardOf(*output) : nullptr;
         const bool stuck = bluetooth && card && snapshot.isInCallMode(*output) && !card->bestHighFidelityProfile();
         m_reselect->setVisible(bluetooth && !stuck);
         m_reselect->setProminent(m_emphasized && !microphone);
-        m_reselect->setEnabled(enabled);
+        m_reselect->setEnabled(m_store.canPerform(RepairAction::reselectOutput));
         m_promise->setVisible(!stuck);
     }
 
@@ -511,11 +509,11 @@ private:
         const bool switchPort = offers(m_store, CheckKind::microphone, RepairAction::switchInputPort);
         m_switchPort->setVisible(switchPort);
         m_switchPort->setProminent(m_emphasized);
-        m_switchPort->setEnabled(!m_store.isFixing() && !snapshot.isInputBusy());
+        m_switchPort->setEnabled(m_store.canPerform(RepairAction::switchInputPort));
         const bool restore = offers(m_store, CheckKind::microphone, RepairAction::restoreInput);
         m_restore->setVisible(restore);
         m_restore->setProminent(m_emphasized);
-        m_restore->setEnabled(!m_store.isFixing() && !snapshot.isInputBusy());
+        m_restore->setEnabled(m_store.canPerform(RepairAction::restoreInput));
         m_test->setText(isTesting() ? QStringLiteral("Stop microphone test") : QStringLiteral("Test microphone · 10 seconds"));
         m_test->setProminent(m_emphasized && !restore && !switchPort);
         m_test->setEnabled(!m_store.isFixing());
@@ -583,7 +581,7 @@ private:
         const bool restore = offers(m_store, CheckKind::stereo, RepairAction::restoreStereo);
         m_restore->setVisible(restore);
         m_restore->setProminent(m_emphasized);
-        m_restore->setEnabled(!m_store.isFixing());
+        m_restore->setEnabled(m_store.canPerform(RepairAction::restoreStereo));
         m_tone->setText(m_store.tone().isPlaying() ? QStringLiteral("Stop tone") : QStringLiteral("Quiet left/right test"));
         m_tone->setProminent(m_emphasized && !restore);
         m_tone->setEnabled(!m_store.isFixing() && output);
@@ -625,7 +623,7 @@ private:
         const bool align = offers(m_store, CheckKind::alerts, RepairAction::alignAlerts);
         m_align->setVisible(align);
         m_align->setProminent(m_emphasized);
-        m_align->setEnabled(!m_store.isFixing());
+        m_align->setEnabled(m_store.canPerform(RepairAction::alignAlerts));
         m_notifications->setProminent(m_emphasized && !align);
     }
 
@@ -668,7 +666,7 @@ private:
         const bool fixing = m_store.isFixing();
         m_restore->setVisible(working.has_value());
         m_restore->setProminent(m_emphasized && restoreNeeded);
-        m_restore->setEnabled(!fixing && !snapshot.isInputBusy() && connected);
+        m_restore->setEnabled(m_store.canPerform(RepairAction::restoreLastOutput) && connected);
         m_confirm->setProminent(m_emphasized && !restoreNeeded);
         m_confirm->setEnabled(!fixing && output);
     }

@@ -79,9 +79,7 @@ TroubleshootView::TroubleshootView(DoctorStore& store, QWidget* parent) : QWidge
     layout->addWidget(m_topicsBox);
     layout->addStretch();
 
-    for (auto signal : {&DoctorStore::readingChanged, &DoctorStore::repairStateChanged, &DoctorStore::comparisonChanged,
-                        &DoctorStore::preferencesChanged})
-        connect(&m_store, signal, this, &TroubleshootView::refresh);
+    connect(&m_store, &DoctorStore::actionsChanged, this, &TroubleshootView::refresh);
     refresh();
 }
 

@@ -248,6 +248,17 @@ TEST_F(doctor_store, quick_fix_opens_troubleshoot_bluetooth_settings_or_refuses_
     EXPECT_TRUE(server->writes.empty());
     EXPECT_EQ(titles().size(), logged);
     EXPECT_TRUE(desktop.opened.empty());
+
+    // The run makes only the repairs its caption names: no reselection after the unmute.
+    auto headphones = output(4, "Headphones", AudioTransport::bluetooth);
+    headphones.isMuted = true;
+    auto speakers = output(1, "Speakers");
+    speakers.outputControls = {control(0, 0.5f, false)};
+    server->state = snapshot({headphones, speakers}, 4);
+    run(store->refresh());
+    EXPECT_EQ(store->quickFixSummary(), "Your computer is muted. Quick Fix turns the sound back on.");
+    run(store->runQuickFix());
+    EXPECT_EQ(store->feedbackRepairSteps(), (std::vector<FeedbackRepairStep>{{RepairAction::unmute, true}}));
 }
 
 TEST(fold_undo_changes, a_setting_changed_twice_undoes_to_its_first_value_and_a_round_trip_drops_out)

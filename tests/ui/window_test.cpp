@@ -172,7 +172,39 @@ TEST_F(window, the_tray_panel_enables_what_can_run_now)
     EXPECT_EQ(opened, 1);
 }
 
-// A screen reader names every control by what it does, icon-only ones included.
+// Window, menu, Overview and panel show Quick Fix and each repair from the
+// store's one value: a new symptom changes them all without a new reading.
+TEST_F(window, every_surface_follows_the_symptom_and_what_records)
+{
+    auto microphone = input(2, "Microphone");
+    microphone.inputControls = {control(0, 0.0f, true)};
+    start(snapshot({output(1, "Speakers"), microphone}, 1, 2));
+    MainWindow main(*store, {});
+    MenuBarDoctorView panel(*store, {});
+    OverviewView overview(*store);
+    QAction* menuQuickFix = nullptr;
+    for (QAction* action : main.findChildren<QAction*>())
+        if (action->text() == "Quick Fix")
+            menuQuickFix = action;
+    ASSERT_TRUE(menuQuickFix);
+    const auto expectEverywhere = [&](bool enabled, const std::string& summary) {
+        EXPECT_EQ(find<QPushButton>(overview, "quick-fix")->isEnabled(), enabled);
+        EXPECT_EQ(find<QPushButton>(panel, "menu-quick-fix")->isEnabled(), enabled);
+        EXPECT_EQ(menuQuickFix->isEnabled(), enabled);
+        EXPECT_EQ(find<QPushButton>(overview, "quick-fix")->toolTip().toStdString(), summary);
+        EXPECT_EQ(find<QLabel>(panel, "menu-quick-fix-summary")->text().toStdString(), summary);
+    };
+    store->setIntent(RepairIntent::microphone);
+    expectEverywhere(true, "Quick Fix: Restore microphone, then listen or test to confirm the result.");
+
+    // While something records, the microphone's repair is off here as in Troubleshoot.
+    server->state.inputIOActive = true;
+    runTask(store->refresh());
+    expectEverywhere(false, "Quick Fix: Restore microphone, then listen or test to confirm the result.");
+    OverviewView recording(*store);
+    EXPECT_FALSE(find<QPushButton>(*find(recording, "check-microphone"), "check-action")->isEnabled());
+}
+
 }  // namespace
 
 // The running window's socket is where no other account can take its name
