@@ -54,7 +54,8 @@ QCoro::Task<> DoctorStore::startMicrophoneTest()
         co_return;
     QPointer<DoctorStore> self(this);
     co_await refresh();
-    if (!self)
+    // A repair may have begun while the reading was awaited.
+    if (!self || m_isFixing)
         co_return;
     m_tone.stop();
     const AudioDevice* input = m_snapshot.inputDevice();

@@ -371,6 +371,8 @@ QCoro::Task<> DoctorStore::undoRepairSettings()
 {
     if (m_isFixing || m_undoChanges.empty())
         co_return;
+    // Undo changes what the tone and the microphone test would measure.
+    stopListening();
     m_isFixing = true;
     emit repairStateChanged();
     QPointer<DoctorStore> self(this);

@@ -463,6 +463,16 @@ TEST_F(doctor_store, the_comparison_keeps_its_reference_output_and_a_repair_stop
     // Stopped before it heard anything: no verdict.
     EXPECT_EQ(store->microphone().state(), MicrophoneLevelTester::State::idle);
 
+    // Undo stops the tone; a test asked for just before a repair does not start during it.
+    run(store->playTestTone());
+    run(store->undoRepairSettings());
+    EXPECT_FALSE(store->tone().isPlaying());
+    auto asked = store->startMicrophoneTest();
+    run(store->perform(RepairAction::unmute));
+    run(std::move(asked));
+    settle();
+    EXPECT_EQ(store->microphone().state(), MicrophoneLevelTester::State::idle);
+
     server->state.inputIOActive = true;
     run(store->startMicrophoneTest());
     EXPECT_EQ(store->microphone().detail(), "Finish the call or recording before testing input.");
