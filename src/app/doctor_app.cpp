@@ -10,6 +10,7 @@
 #include "views/doctor_theme.h"
 #include "views/feedback_view.h"
 #include "views/menu_bar_doctor_view.h"
+#include "views/return_key.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -117,6 +118,7 @@ bool DoctorApp::start(QString* error)
             *error = QStringLiteral("No temporary folder for the test settings could be made.");
         return false;
     }
+    qApp->installEventFilter(new ReturnPressesButtons(this));
     m_audio = std::make_unique<AudioThread>(liveAudioParts);
     m_desktop = std::make_unique<QtDesktopServices>();
     StoreServices services;

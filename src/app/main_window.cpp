@@ -47,6 +47,8 @@ QWidget* scrolling(QWidget* page)
     area->setWidget(page);
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
+    // Not a Tab stop of its own (it shows no focus); it scrolls to the control that has focus.
+    area->setFocusPolicy(Qt::NoFocus);
     return area;
 }
 

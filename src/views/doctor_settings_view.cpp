@@ -8,6 +8,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -46,6 +48,12 @@ DoctorSettingsView::DoctorSettingsView(DoctorStore& store, QWidget* parent) : QW
     layout->addWidget(buildRememberedOutput());
     layout->addWidget(buildClosing());
     layout->addStretch();
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    close->setObjectName(QStringLiteral("settings-close"));
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    layout->addWidget(close, 0, Qt::AlignRight);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 
     connect(&m_store, &DoctorStore::preferencesChanged, this, &DoctorSettingsView::refreshPreferences);
     connect(&m_store, &DoctorStore::readingChanged, this, &DoctorSettingsView::refreshOutputs);
@@ -59,13 +67,14 @@ QWidget* DoctorSettingsView::buildDiagnostics()
     auto* layout = box->layout();
     m_monitor = new QCheckBox(QStringLiteral("Monitor audio in the background"), box);
     m_monitor->setObjectName(QStringLiteral("monitor-toggle"));
-    connect(m_monitor, &QCheckBox::clicked, this, [this](bool on) { m_store.setMonitoringEnabled(on); });
+    // Toggled, not clicked: a screen reader's or voice control's Toggle changes the setting too.
+    connect(m_monitor, &QCheckBox::toggled, this, [this](bool on) { m_store.setMonitoringEnabled(on); });
     layout->addWidget(m_monitor);
     layout->addWidget(switchNote(
         QStringLiteral("Watch device changes and playback overloads. Repairs always start with your click."), box));
     m_login = new QCheckBox(QStringLiteral("Launch at login"), box);
     m_login->setObjectName(QStringLiteral("login-toggle"));
-    connect(m_login, &QCheckBox::clicked, this, [this](bool on) {
+    connect(m_login, &QCheckBox::toggled, this, [this](bool on) {
         m_store.setLaunchAtLogin(on);
         // The switch shows what the system has, also when nothing changed.
         refreshPreferences();
@@ -121,6 +130,8 @@ void DoctorSettingsView::choosePreferred(int index)
 
 void DoctorSettingsView::refreshPreferences()
 {
+    const QSignalBlocker monitor(m_monitor);
+    const QSignalBlocker login(m_login);
     m_monitor->setChecked(m_store.monitoringEnabled());
     m_login->setChecked(m_store.loginEnabled());
     m_entryCount->setText(QString::number(m_store.history().entries.size()) + QStringLiteral(" activity entries"));

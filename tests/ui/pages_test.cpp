@@ -6,8 +6,11 @@
 #include "views/doctor_settings_view.h"
 #include "views/feedback_view.h"
 #include "views/menu_bar_doctor_view.h"
+#include "views/return_key.h"
 
 #include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QElapsedTimer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -15,6 +18,7 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -113,7 +117,9 @@ TEST_F(pages, settings_switches_show_what_the_system_has)
     DoctorSettingsView view(*store);
     auto* monitor = find<QCheckBox>(view, "monitor-toggle");
     EXPECT_TRUE(monitor->isChecked());
-    monitor->click();
+    // As a screen reader or voice control switches it: the Toggle action, no click.
+    QAccessible::queryAccessibleInterface(monitor)->actionInterface()->doAction(
+        QAccessibleActionInterface::toggleAction());
     EXPECT_FALSE(store->monitoringEnabled());
 
     auto* login = find<QCheckBox>(view, "login-toggle");
@@ -178,6 +184,43 @@ TEST_F(pages, help_lists_the_topics_and_opens_the_tools)
     EXPECT_EQ(feedback, 1);
 }
 
+// Return presses the focused button, or the window's default one; Escape closes Settings.
+TEST_F(pages, return_presses_the_focused_or_default_button_and_escape_closes_settings)
+{
+    start(snapshot({output(1, "Speakers")}, 1));
+    ReturnPressesButtons returnKey;
+    qApp->installEventFilter(&returnKey);
+    const auto pressReturn = [](QWidget& window, QWidget* focus) {
+        window.show();
+        QApplication::setActiveWindow(&window);
+        focus->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), focus);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(focus, &press);
+        QElapsedTimer shown;  // a pressed button shows itself down for a moment
+        shown.start();
+        while (shown.elapsed() < 300)
+            QApplication::processEvents();
+    };
+    DoctorSettingsView settingsView(*store);
+    pressReturn(settingsView, find<QCheckBox>(settingsView, "monitor-toggle"));
+    EXPECT_FALSE(store->monitoringEnabled());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(find<QCheckBox>(settingsView, "monitor-toggle"), &escape);
+    EXPECT_FALSE(settingsView.isVisible());
+
+    QWidget window;
+    auto* field = new QLabel(QStringLiteral("Sent"), &window);
+    field->setFocusPolicy(Qt::StrongFocus);
+    auto* done = new QPushButton(QStringLiteral("Done"), &window);
+    done->setDefault(true);
+    int pressed = 0;
+    QObject::connect(done, &QPushButton::clicked, [&] { ++pressed; });
+    pressReturn(window, field);
+    EXPECT_EQ(pressed, 1);
+    qApp->removeEventFilter(&returnKey);
+}
+
 // Every control is reachable with Tab and named, the shortcuts are there, and no macOS word is left.
 TEST_F(pages, controls_are_reachable_named_and_worded_for_linux)
 {
@@ -211,6 +254,10 @@ TEST_F(pages, controls_are_reachable_named_and_worded_for_linux)
                 spoken = button->text();
             EXPECT_FALSE(spoken.remove(QLatin1Char('&')).trimmed().isEmpty()) << name;
         }
+        // Every Tab stop is a control that shows its focus: no bare scroll area in between.
+        for (QWidget* stop : root->findChildren<QWidget*>())
+            EXPECT_FALSE(qobject_cast<QScrollArea*>(stop) && (stop->focusPolicy() & Qt::TabFocus))
+                << stop->metaObject()->className();
         for (QLabel* text : root->findChildren<QLabel*>())
             for (const char* word : {"Mac", "Core Audio", "Audio MIDI"})
                 EXPECT_FALSE(text->text().contains(QLatin1String(word))) << text->text().toStdString();
