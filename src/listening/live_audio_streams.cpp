@@ -43,12 +43,13 @@ void throwIfNoServer(Failure failure)
 }  // namespace
 
 QCoro::Task<bool> LiveTonePlayback::start(std::shared_ptr<const std::vector<uint8_t>> wav,
-                                          std::function<void()> endedEarly)
+                                          std::function<void(bool played)> ended)
 {
     if (!wav || wav->size() <= wavHeaderSize)
         co_return false;
-    auto future =
-        started(m_stream, pulse::PulseStream::Playback{std::move(wav), wavHeaderSize}, std::move(endedEarly));
+    // The player heeds whichever end it hears first.
+    auto playback = pulse::PulseStream::Playback{std::move(wav), wavHeaderSize, [ended] { ended(true); }};
+    auto future = started(m_stream, std::move(playback), [ended] { ended(false); });
     // Nothing of this object is touched after the wait: it may be gone.
     const std::optional<Failure> failure = co_await future;
     if (failure)

@@ -18,7 +18,7 @@ public:
     {
     }
     QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>> wav,
-                            std::function<void()> endedEarly) override;
+                            std::function<void(bool played)> ended) override;
 
 private:
     pulse::PulseStream m_stream;

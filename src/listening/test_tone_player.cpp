@@ -89,13 +89,13 @@ QCoro::Task<> TestTonePlayer::play()
     QPointer<TestTonePlayer> self(this);
     m_player = m_makePlayback();
     // The player goes before this object does, and with it any late call.
-    auto endedEarly = [player = this, generation] {
+    auto ended = [player = this, generation](bool played) {
         QMetaObject::invokeMethod(
-            player, [player, generation] { player->endEarly(generation); }, Qt::QueuedConnection);
+            player, [player, generation, played] { player->end(generation, played); }, Qt::QueuedConnection);
     };
     bool started = false;
     try {
-        started = co_await m_player->start(wav, std::move(endedEarly));
+        started = co_await m_player->start(wav, std::move(ended));
     } catch (const AudioRepairError&) {
         if (self && m_generation == generation)
             m_player.reset();
@@ -120,12 +120,13 @@ void TestTonePlayer::stop()
     setPlaying(false);
 }
 
-void TestTonePlayer::endEarly(quint64 generation)
+void TestTonePlayer::end(quint64 generation, bool played)
 {
     if (generation != m_generation || !m_isPlaying)
         return;
     stop();
-    emit cutShort("The test tone was cut short: its output or the audio service went away. Check the output and "
+    if (!played)
+        emit cutShort("The test tone was cut short: its output or the audio service went away. Check the output and "
                   "try again.");
 }
 

@@ -25,10 +25,10 @@ public:
     virtual ~TonePlayback() = default;
     // True once the tone is playing; false when there is no output to play it on;
     // throws AudioRepairError when the sound server cannot be reached. Ends (false)
-    // when the player is stopped or destroyed first. `endedEarly` runs at most
-    // once, on any thread, when a playing tone ends by itself.
+    // when the player is stopped or destroyed first. `ended` runs at most once, on
+    // any thread, when a playing tone ends by itself: all played, or cut short.
     virtual QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>> wav,
-                                    std::function<void()> endedEarly) = 0;
+                                    std::function<void(bool played)> ended) = 0;
 };
 
 // Plays the reference tone on the current output; a second play() stops it.
@@ -39,9 +39,10 @@ class TestTonePlayer final : public QObject {
 public:
     using MakePlayback = std::function<std::unique_ptr<TonePlayback>()>;
 
-    // `finishAfter`: when a started tone is stopped (just after its end).
+    // A tone ends when the server has played it; `finishAfter` (from its start)
+    // stops one whose end is never reported.
     explicit TestTonePlayer(MakePlayback makePlayback,
-                            std::chrono::milliseconds finishAfter = std::chrono::milliseconds(2100),
+                            std::chrono::milliseconds finishAfter = std::chrono::milliseconds(3500),
                             QObject* parent = nullptr);
 
     // Starts the tone, or stops it while it plays or starts. Throws
@@ -57,7 +58,7 @@ signals:
     void cutShort(const std::string& sentence);
 
 private:
-    void endEarly(quint64 generation);
+    void end(quint64 generation, bool played);
     void setPlaying(bool playing);
 
     MakePlayback m_makePlayback;

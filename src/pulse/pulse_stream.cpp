@@ -29,6 +29,7 @@ struct PulseStream::State {
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
     pa_time_event* timeout = nullptr;
+    pa_operation* drain = nullptr;
     std::string mediaName;
     std::variant<Playback, Record, Probe> what;
     Started started;
@@ -190,6 +191,18 @@ struct PulseStream::State {
             return;
         pa_stream_write(stream, data.data() + from, count, nullptr, 0, PA_SEEK_RELATIVE);
         state->written += count;
+        // All written: the tone ends when the server has played it, however late it began.
+        if (from + count == data.size() && !state->drain)
+            state->drain = pa_stream_drain(stream, &State::drained, self);
+    }
+
+    static void drained(pa_stream*, int success, void* self)
+    {
+        auto* state = static_cast<State*>(self);
+        pa_operation_unref(std::exchange(state->drain, nullptr));
+        auto& played = std::get<Playback>(state->what).played;
+        if (success && played)
+            std::exchange(played, nullptr)();
     }
 
     static void readable(pa_stream* stream, size_t, void* self)
@@ -269,6 +282,11 @@ void PulseStream::stop()
     State& s = *m_state;
     pa_threaded_mainloop_lock(s.mainloop);
     s.report(Failure::stopped);
+    if (s.drain) {
+        // A cancelled operation calls nothing back.
+        pa_operation_cancel(s.drain);
+        pa_operation_unref(s.drain);
+    }
     if (s.stream) {
         pa_stream_set_state_callback(s.stream, nullptr, nullptr);
         pa_stream_set_moved_callback(s.stream, nullptr, nullptr);

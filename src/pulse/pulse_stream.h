@@ -25,6 +25,8 @@ public:
     struct Playback {
         std::shared_ptr<const std::vector<uint8_t>> data;
         size_t offset = 0;
+        // Once the server has played it all, on libpulse's thread; never after stop().
+        std::function<void()> played;
     };
     // A source (the default one unless named) in its own rate and channels as 32-bit floats,
     // handed over fragment by fragment on libpulse's thread; nothing is kept.

@@ -88,15 +88,15 @@ TEST(test_tone, is_the_same_two_bursts_in_a_wav_file_every_time)
 struct ScriptedPlayback final : TonePlayback {
     std::shared_ptr<Gate<bool>> answer;
     int* starts;
-    std::function<void()>* ended;
-    ScriptedPlayback(std::shared_ptr<Gate<bool>> gate, int* count, std::function<void()>* endedEarly)
-        : answer(std::move(gate)), starts(count), ended(endedEarly)
+    std::function<void(bool)>* ended;
+    ScriptedPlayback(std::shared_ptr<Gate<bool>> gate, int* count, std::function<void(bool)>* end)
+        : answer(std::move(gate)), starts(count), ended(end)
     {
     }
-    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>, std::function<void()> endedEarly) override
+    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>, std::function<void(bool)> end) override
     {
         ++*starts;
-        *ended = std::move(endedEarly);
+        *ended = std::move(end);
         return awaited(answer->future());
     }
 };
@@ -105,10 +105,10 @@ TEST(test_tone_player, toggles_ignores_a_start_stopped_meanwhile_and_reports_a_t
 {
     int starts = 0;
     std::shared_ptr<Gate<bool>> gate;
-    std::function<void()> endedEarly;
+    std::function<void(bool)> ended;
     TestTonePlayer tone([&] {
         gate = std::make_shared<Gate<bool>>();
-        return std::make_unique<ScriptedPlayback>(gate, &starts, &endedEarly);
+        return std::make_unique<ScriptedPlayback>(gate, &starts, &ended);
     });
     std::vector<std::string> cutShort;
     QObject::connect(&tone, &TestTonePlayer::cutShort, [&](const std::string& sentence) { cutShort.push_back(sentence); });
@@ -124,19 +124,25 @@ TEST(test_tone_player, toggles_ignores_a_start_stopped_meanwhile_and_reports_a_t
     EXPECT_FALSE(tone.isPlaying());
 
     auto second = tone.play();
-    auto secondEnded = endedEarly;
     gate->open(true);
     runTask(std::move(second));
     EXPECT_TRUE(tone.isPlaying());
+    ended(true);  // played to its end
+    settle();
+    EXPECT_FALSE(tone.isPlaying());
+    auto secondEnded = ended;
+    auto third = tone.play();
+    gate->open(true);
+    runTask(std::move(third));
     runTask(tone.play());
     EXPECT_FALSE(tone.isPlaying());
 
     // The output or the server went away mid-tone; an end of a stopped tone says nothing.
-    secondEnded();
-    auto third = tone.play();
+    secondEnded(false);
+    auto fourth = tone.play();
     gate->open(true);
-    runTask(std::move(third));
-    endedEarly();
+    runTask(std::move(fourth));
+    ended(false);
     settle();
     EXPECT_FALSE(tone.isPlaying());
     EXPECT_EQ(cutShort, std::vector<std::string>{"The test tone was cut short: its output or the audio service went "
@@ -151,7 +157,7 @@ TEST(test_tone_player, toggles_ignores_a_start_stopped_meanwhile_and_reports_a_t
         EXPECT_EQ(error.description(), "The test tone could not play. Select a connected output and try again.");
     }
     EXPECT_FALSE(tone.isPlaying());
-    EXPECT_EQ(starts, 4);
+    EXPECT_EQ(starts, 5);
 }
 
 TEST(audio_level_summary, counts_clipping_from_0_995_and_skips_what_is_not_a_number)

@@ -7,7 +7,7 @@ namespace sonorel::testing {
 
 // A tone that starts at once, a microphone that hears nothing.
 struct InstantPlayback final : TonePlayback {
-    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>, std::function<void()>) override
+    QCoro::Task<bool> start(std::shared_ptr<const std::vector<uint8_t>>, std::function<void(bool)>) override
     {
         co_return true;
     }
