@@ -84,6 +84,7 @@ void MicrophoneLevelTester::start(const AudioSnapshot& reading, Guard canStillTe
     if (reading.readError && m_state != State::requesting && m_state != State::listening)
         return enter(State::unavailable, *reading.readError);
     const AudioDevice* input = reading.inputDevice();
+    m_inputUID = input ? input->uid : std::string();
     start(input && input->isAlive, reading.isInputActive(), reading.inputActivityKnown && !reading.readError,
           std::move(canStillTest));
 }
@@ -173,6 +174,17 @@ void MicrophoneLevelTester::stop()
     if (m_buffers == 0)
         return enter(State::idle, {});
     judge();
+}
+
+void MicrophoneLevelTester::follow(const AudioSnapshot& reading)
+{
+    const AudioDevice* input = reading.inputDevice();
+    if (reading.readError || m_state == State::idle || m_state == State::requesting || m_state == State::listening
+        || (input && input->uid == m_inputUID))
+        return;
+    m_level = m_peak = m_maximumRMS = 0;
+    m_clippedSamples = 0;
+    enter(State::idle, {});
 }
 
 void MicrophoneLevelTester::judge()

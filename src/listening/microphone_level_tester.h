@@ -67,6 +67,9 @@ public:
     void start(const AudioSnapshot& reading, Guard canStillTest);
     // Ends the test early: judged on what was heard, no verdict when nothing was.
     void stop();
+    // A result stands for the input it measured: it is cleared once a readable
+    // reading has another default input.
+    void follow(const AudioSnapshot& reading);
 
     State state() const { return m_state; }
     float level() const { return m_level; }
@@ -97,6 +100,7 @@ private:
     float m_maximumRMS = 0;
     int64_t m_clippedSamples = 0;
     int64_t m_buffers = 0;  // heard in this run
+    std::string m_inputUID;  // the input of the last run
     std::string m_detail;
     quint64 m_generation = 0;  // every start and stop makes a new one
 };

@@ -123,6 +123,7 @@ void DoctorStore::applyReading(AudioSnapshot fresh)
     m_hasRefreshed = true;
     m_checks = Diagnostics::checks(m_snapshot, m_preferredOutput);
     m_lastChecked = m_services.now();
+    m_microphone->follow(m_snapshot);
     emit readingChanged();
 }
 

@@ -5,11 +5,11 @@
 #include "views/compare_topic.h"
 #include "views/disclosure_button.h"
 #include "views/doctor_theme.h"
+#include "views/level_meter.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QLocale>
-#include <QProgressBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -471,17 +471,18 @@ public:
         });
         paneButton(row, QStringLiteral("Microphone permissions"), SettingsPane::microphonePrivacy);
         paneButton(row, QStringLiteral("Input level settings"), SettingsPane::sound);
-        m_level = new QProgressBar(this);
+        m_level = new LevelMeter(this);
         m_level->setObjectName(QStringLiteral("microphone-level"));
         m_level->setAccessibleName(QStringLiteral("Microphone level"));
-        m_level->setRange(0, 1000);
-        m_level->setTextVisible(false);
-        m_level->setMaximumHeight(10);
         m_layout->addWidget(m_level);
         m_peak = caption({});
         m_peak->setObjectName(QStringLiteral("microphone-peak"));
-        m_detail = caption({});
+        // The result is what the user came for: a line of body text, not a caption.
+        m_detail = new QLabel(this);
+        m_detail->setWordWrap(true);
+        m_detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
         m_detail->setObjectName(QStringLiteral("microphone-detail"));
+        m_layout->addWidget(m_detail);
         moreAbout(QStringLiteral("The test asks for Doctor’s own microphone permission and measures level without saving "
                                  "audio. Other apps need their own permission. If the microphone is quiet but not silent, "
                                  "raise the input level in Sound settings and test again."));
@@ -524,14 +525,17 @@ private:
         m_level->setVisible(listening);
         m_peak->setVisible(listening && measurable);
         if (listening && measurable) {
-            m_level->setValue(int(std::lround(std::min(double(tester.level()) * 8, 1.0) * 1000)));
-            m_level->setAccessibleDescription(
-                QStringLiteral("%1 percent of full scale").arg(wholePercent(std::min(tester.level(), 1.0f))));
-            m_peak->setText(QStringLiteral("Peak: %1% · Clipped samples: %2")
-                                .arg(wholePercent(std::min(tester.peak(), 1.0f)))
+            m_level->setLevels(tester.level(), tester.peak());
+            const double peak = decibelsOf(tester.peak());
+            const QString band = peak < LevelMeter::targetLow    ? QStringLiteral("quieter than speech should be")
+                                 : peak > LevelMeter::targetHigh ? QStringLiteral("louder than speech should be")
+                                                                  : QStringLiteral("where speech should be");
+            m_peak->setText(QStringLiteral("Level %1 · Peak %2, %3 · Clipped samples: %4")
+                                .arg(decibelsText(decibelsOf(tester.level())), decibelsText(peak), band)
                                 .arg(tester.clippedSamples()));
+            m_level->setAccessibleDescription(m_peak->text());
         } else {
-            m_level->setValue(0);
+            m_level->setLevels(0, 0);
             m_level->setAccessibleDescription({});
         }
         m_detail->setText(qs(tester.detail()));
@@ -544,7 +548,7 @@ private:
     TopicButton* m_switchPort = nullptr;
     TopicButton* m_restore = nullptr;
     TopicButton* m_test = nullptr;
-    QProgressBar* m_level = nullptr;
+    LevelMeter* m_level = nullptr;
     QLabel* m_peak = nullptr;
     QLabel* m_detail = nullptr;
 };

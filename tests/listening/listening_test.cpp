@@ -310,6 +310,19 @@ TEST_F(microphone_level_tester, measures_only_its_own_run_and_ends_with_the_sent
     tester->stop();
     EXPECT_EQ(tester->clippedSamples(), 1);
     EXPECT_EQ(tester->detail(), "Signal reached full scale. Lower input gain or move farther from the microphone.");
+
+    // The result stands until another input is the default, not through a failed reading.
+    AudioSnapshot other;
+    other.devices = {AudioDevice{}};
+    other.devices[0].uid = "usb-mic";
+    other.inputID = other.devices[0].id;
+    other.readError = "unreadable";
+    tester->follow(other);
+    EXPECT_EQ(tester->state(), State::finished);
+    other.readError.reset();
+    tester->follow(other);
+    EXPECT_EQ(tester->state(), State::idle);
+    EXPECT_EQ(tester->detail(), "");
 }
 
 }  // namespace
