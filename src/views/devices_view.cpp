@@ -86,6 +86,37 @@ std::string portsLine(const AudioDevice& device)
     return line;
 }
 
+// Muted or at 0 %: nothing is heard, whatever else is right.
+bool isSilenced(const AudioDevice& device, AudioDirection side)
+{
+    const auto level = side == AudioDirection::output ? device.volume : device.inputVolume();
+    const auto muted = side == AudioDirection::output ? device.isMuted : device.inputMuted();
+    return muted == true || (level && wholePercent(*level) == 0);
+}
+
+// "Volume 50%", "Input level 0% · Muted"; empty when the server reports neither.
+std::string levelLine(const AudioDevice& device, AudioDirection side)
+{
+    const bool output = side == AudioDirection::output;
+    const auto level = output ? device.volume : device.inputVolume();
+    const auto muted = output ? device.isMuted : device.inputMuted();
+    if (!level && !muted)
+        return {};
+    std::string line = output ? "Volume " : "Input level ";
+    line += level ? std::to_string(wholePercent(*level)) + "%" : std::string("unavailable");
+    return muted == true ? line + " · Muted" : line;
+}
+
+// The repair the checks offer for the selected device's own mute or level.
+std::optional<RepairAction> levelRepair(const std::vector<DiagnosticCheck>& checks, AudioDirection side)
+{
+    const CheckKind kind = side == AudioDirection::output ? CheckKind::volume : CheckKind::microphone;
+    const RepairAction action = side == AudioDirection::output ? RepairAction::unmute : RepairAction::restoreInput;
+    const bool offered = std::any_of(checks.begin(), checks.end(),
+                                     [&](const DiagnosticCheck& c) { return c.kind == kind && c.action == action; });
+    return offered ? std::optional(action) : std::nullopt;
+}
+
 std::string subtitle(const AudioDevice& device, AudioDirection side)
 {
     if (device.isPlaceholder)
@@ -399,7 +430,8 @@ QWidget* DevicesView::deviceRow(const AudioDevice& device, AudioDirection side)
     theme::setPointSize(name, 10.5, QFont::DemiBold);
     nameRow->addWidget(name);
     if (current || !device.isAlive) {
-        const CheckState state = current ? CheckState::passed : CheckState::warning;
+        // Selected but silenced is not a state to show in green.
+        const CheckState state = current && !isSilenced(device, side) ? CheckState::passed : CheckState::warning;
         QLabel* tag = theme::label(current ? QStringLiteral("Selected") : QStringLiteral("Unavailable"), row,
                                    theme::stateColor(state, palette()), 8.5, QFont::Medium);
         tag->setObjectName(QStringLiteral("device-tag"));
@@ -411,6 +443,13 @@ QWidget* DevicesView::deviceRow(const AudioDevice& device, AudioDirection side)
     detail->setObjectName(QStringLiteral("device-subtitle"));
     detail->setWordWrap(true);
     text->addWidget(detail);
+    if (const std::string line = levelLine(device, side); !line.empty()) {
+        QLabel* level = theme::label(qs(line), row,
+                                     isSilenced(device, side) ? theme::warningColor(palette())
+                                                              : theme::secondaryText(palette()));
+        level->setObjectName(QStringLiteral("device-level"));
+        text->addWidget(level);
+    }
     if (!device.ports.empty()) {
         QLabel* ports = theme::label(qs(portsLine(device)), row, theme::secondaryText(palette()));
         ports->setObjectName(QStringLiteral("device-ports"));
@@ -451,7 +490,17 @@ QWidget* DevicesView::rowTrailer(const AudioDevice& device, AudioDirection side,
     }
     const bool current = (side == AudioDirection::output ? snapshot.outputID : snapshot.inputID) == device.id;
     if (current) {
-        QLabel* mark = theme::symbolLabel("checkmark.circle.fill", theme::stateColor(CheckState::passed, palette()),
+        if (const auto repair = levelRepair(m_store.checks(), side); repair && isSilenced(device, side)) {
+            auto* button = new QPushButton(qs(title(*repair)), trailer);
+            button->setObjectName(QStringLiteral("device-repair"));
+            button->setAccessibleDescription(name);
+            button->setEnabled(m_store.canPerform(*repair));
+            const RepairAction action = *repair;
+            connect(button, &QPushButton::clicked, this, [this, action] { m_store.perform(action); });
+            layout->addWidget(button);
+        }
+        const CheckState state = isSilenced(device, side) ? CheckState::warning : CheckState::passed;
+        QLabel* mark = theme::symbolLabel("checkmark.circle.fill", theme::stateColor(state, palette()),
                                           20, trailer);
         mark->setObjectName(QStringLiteral("selected-mark"));
         mark->setAccessibleName(QStringLiteral("Selected"));
@@ -462,7 +511,18 @@ QWidget* DevicesView::rowTrailer(const AudioDevice& device, AudioDirection side,
     auto* use = new QPushButton(input ? QStringLiteral("Use input") : QStringLiteral("Use output"), trailer);
     use->setObjectName(QStringLiteral("use-device"));
     use->setAccessibleDescription(name);
-    use->setEnabled(!m_store.isFixing() && device.isAlive && !(input && snapshot.isInputActive()));
+    // A disabled button says why, to the pointer and to screen readers.
+    QString why;
+    if (m_store.isFixing())
+        why = QStringLiteral("Wait for the repair to finish.");
+    else if (!device.isAlive)
+        why = QStringLiteral("This device is not available.");
+    else if (input && snapshot.isInputActive())
+        why = QStringLiteral("Finish the call or recording before changing the input.");
+    use->setEnabled(why.isEmpty());
+    use->setToolTip(why);
+    if (!why.isEmpty())
+        use->setAccessibleDescription(name + QStringLiteral(": ") + why);
     const std::string uid = device.uid;
     connect(use, &QPushButton::clicked, this, [this, uid, input] {
         if (input)

@@ -125,6 +125,7 @@ TEST_F(devices_view, rows_banner_and_buttons_follow_the_store)
     EXPECT_EQ(find<QLabel>(*row(page, "output-device", "Speakers"), "device-tag")->text(), "Selected");
     EXPECT_EQ(find<QLabel>(*row(page, "input-device", "Microphone"), "device-subtitle")->text(),
               "Built-in · 48 kHz · 1 channel");
+    EXPECT_EQ(find<QLabel>(*row(page, "output-device", "Speakers"), "device-level")->text(), "Volume 80%");
 
     // Tab goes down the page: the rows come before the tools under them.
     details(page, "output-device", "Speakers");
@@ -156,7 +157,9 @@ TEST_F(devices_view, rows_banner_and_buttons_follow_the_store)
     server->state.devices[3].isRunningInput = true;
     runTask(store->refresh());
     EXPECT_FALSE(find(page, "input-in-use")->isHidden());
-    EXPECT_FALSE(find<QPushButton>(*row(page, "input-device", "Headset mic"), "use-device")->isEnabled());
+    auto* useHeadset = find<QPushButton>(*row(page, "input-device", "Headset mic"), "use-device");
+    EXPECT_FALSE(useHeadset->isEnabled());
+    EXPECT_EQ(useHeadset->toolTip(), "Finish the call or recording before changing the input.");
     auto* useHdmi = find<QPushButton>(*row(page, "output-device", "HDMI"), "use-device");
     ASSERT_TRUE(useHdmi->isEnabled());
     page.show();
@@ -180,6 +183,14 @@ TEST_F(devices_view, rows_banner_and_buttons_follow_the_store)
     runTask(store->refresh());
     EXPECT_EQ(find<QLabel>(page, "tone-output")->text(), "No output");
     EXPECT_FALSE(find(page, "test-tone")->isEnabled());
+
+    // A muted microphone reads as muted, next to the repair the checks offer.
+    server->state.devices[3].isRunningInput = false;
+    server->state.devices[3].inputControls = {control(0, 0.5f, true)};
+    runTask(store->refresh());
+    QWidget* microphone = row(page, "input-device", "Microphone");
+    EXPECT_EQ(find<QLabel>(*microphone, "device-level")->text(), "Input level 50% · Muted");
+    EXPECT_EQ(find<QPushButton>(*microphone, "device-repair")->text(), "Restore microphone");
 }
 
 }  // namespace
