@@ -20,7 +20,6 @@
 #include <QFileDialog>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QUrl>
@@ -181,21 +180,11 @@ void DoctorApp::togglePanel()
         m_panel->hide();
         return;
     }
-    m_panel->adjustSize();
     // Beside the tray item where the system says where it is, else at the pointer.
     QRect anchor = m_tray->geometry();
     if (!anchor.isValid())
         anchor = QRect(QCursor::pos(), QSize(1, 1));
-    const QRect screen = (QGuiApplication::screenAt(anchor.center()) ? QGuiApplication::screenAt(anchor.center())
-                                                                      : QGuiApplication::primaryScreen())
-                             ->availableGeometry();
-    QPoint at(anchor.center().x() - m_panel->width() / 2, anchor.bottom() + 4);
-    if (at.y() + m_panel->height() > screen.bottom())
-        at.setY(anchor.top() - m_panel->height() - 4);
-    at.setX(std::clamp(at.x(), screen.left(), screen.right() - m_panel->width()));
-    at.setY(std::clamp(at.y(), screen.top(), screen.bottom() - m_panel->height()));
-    m_panel->move(at);
-    m_panel->show();
+    m_panel->popUp(anchor);
     m_panel->activateWindow();
 }
 

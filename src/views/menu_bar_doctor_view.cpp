@@ -6,12 +6,16 @@
 #include "views/notice_views.h"
 
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace sonorel {
 
@@ -87,6 +91,7 @@ MenuBarDoctorView::MenuBarDoctorView(DoctorStore& store, PanelActions actions, Q
     auto* cardLayout = new QVBoxLayout(card);
     m_output = new QLabel(card);
     m_output->setObjectName(QStringLiteral("menu-output"));
+    m_output->setWordWrap(true);
     theme::setPointSize(m_output, 14, QFont::Medium);
     m_caption = new QLabel(card);
     m_caption->setObjectName(QStringLiteral("menu-quick-fix-summary"));
@@ -158,6 +163,61 @@ MenuBarDoctorView::MenuBarDoctorView(DoctorStore& store, PanelActions actions, Q
 
     connect(&m_store, &DoctorStore::actionsChanged, this, &MenuBarDoctorView::refresh);
     refresh();
+}
+
+void MenuBarDoctorView::popUp(const QRect& anchor)
+{
+    m_anchor = anchor;
+    layout()->activate();
+    fitHeight();
+    place();
+    show();
+}
+
+bool MenuBarDoctorView::event(QEvent* event)
+{
+    const bool handled = QFrame::event(event);
+    // The layout has taken in a change (a notice, a longer caption): a window's
+    // height follows, as nothing else resizes a popup.
+    if (event->type() == QEvent::LayoutRequest && isWindow())
+        fitHeight();
+    return handled;
+}
+
+void MenuBarDoctorView::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    if (isWindow() && m_anchor.isValid())
+        place();
+}
+
+QRect MenuBarDoctorView::availableArea() const
+{
+    QScreen* screen = m_anchor.isValid() ? QGuiApplication::screenAt(m_anchor.center()) : nullptr;
+    return (screen ? screen : this->screen())->availableGeometry();
+}
+
+void MenuBarDoctorView::fitHeight()
+{
+    const int wanted = hasHeightForWidth() ? heightForWidth(width()) : sizeHint().height();
+    const int fitting = std::min(wanted, availableArea().height());
+    if (fitting != height())
+        resize(width(), fitting);
+}
+
+void MenuBarDoctorView::place()
+{
+    const QRect area = availableArea();
+    constexpr int gap = 4;
+    // Below a tray item at the top of the screen, above one at the bottom; the
+    // edge beside the tray item stays put as the panel grows.
+    QPoint at(m_anchor.center().x() - width() / 2, m_anchor.bottom() + gap);
+    if (at.y() + height() > area.bottom() + 1)
+        at.setY(m_anchor.top() - gap - height());
+    at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - width())));
+    at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - height())));
+    if (at != pos())
+        move(at);
 }
 
 void MenuBarDoctorView::refresh()

@@ -3,6 +3,7 @@
 #include "views/feedback_view.h"
 
 #include <QFrame>
+#include <QRect>
 
 #include <functional>
 
@@ -34,9 +35,19 @@ class MenuBarDoctorView final : public QFrame {
 public:
     MenuBarDoctorView(DoctorStore& store, PanelActions actions, QWidget* parent = nullptr);
     QMenu* moreActions() const { return m_more; }
+    // Shows the panel beside `anchor` (the tray item, in screen coordinates) and
+    // keeps it within the screen's available area as its height follows its content.
+    void popUp(const QRect& anchor);
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void refresh();
+    QRect availableArea() const;
+    void fitHeight();
+    void place();
 
     DoctorStore& m_store;
     PanelActions m_actions;
@@ -51,6 +62,7 @@ private:
     QMenu* m_more = nullptr;
     QAction* m_restart = nullptr;
     QAction* m_undo = nullptr;
+    QRect m_anchor;
 };
 
 }  // namespace sonorel

@@ -41,6 +41,7 @@ NoticeView::NoticeView(DoctorStore& store, FeedbackOpener openFeedback, QWidget*
     text->setSpacing(2);
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("notice-title"));
+    m_title->setWordWrap(true);
     theme::setPointSize(m_title, m_title->font().pointSizeF(), QFont::DemiBold);
     m_detail = new QLabel(this);
     m_detail->setObjectName(QStringLiteral("notice-detail"));
