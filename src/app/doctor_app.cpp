@@ -23,7 +23,6 @@
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -212,17 +211,8 @@ void DoctorApp::openDoctor()
 void DoctorApp::openFeedback(bool unresolvedRepair)
 {
     m_feedback->prepareFeedback(unresolvedRepair);
-    if (!m_feedbackWindow) {
-        m_feedbackWindow = std::make_unique<QWidget>();
-        m_feedbackWindow->setObjectName(QStringLiteral("feedback"));
-        m_feedbackWindow->setWindowTitle(QStringLiteral("Send Feedback"));
-        m_feedbackWindow->setWindowIcon(theme::appIcon());
-        auto* layout = new QVBoxLayout(m_feedbackWindow.get());
-        layout->setContentsMargins(0, 0, 0, 0);
-        QWidget* window = m_feedbackWindow.get();
-        layout->addWidget(new DoctorFeedbackView(*m_feedback, [window] { window->close(); }, window));
-        m_feedbackWindow->resize(560, 760);
-    }
+    if (!m_feedbackWindow)
+        m_feedbackWindow = makeFeedbackWindow(*m_feedback);
     m_feedbackWindow->show();
     m_feedbackWindow->raise();
     m_feedbackWindow->activateWindow();
@@ -236,7 +226,7 @@ void DoctorApp::openSettings()
         // Tall enough for its wrapped notes at this width, which the plain size hint misses.
         const int height = m_settingsWindow->hasHeightForWidth() ? m_settingsWindow->heightForWidth(460)
                                                                  : m_settingsWindow->sizeHint().height();
-        m_settingsWindow->resize(460, std::max(height, m_settingsWindow->sizeHint().height()));
+        theme::resizeWithinScreen(m_settingsWindow.get(), {460, std::max(height, m_settingsWindow->sizeHint().height())});
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();

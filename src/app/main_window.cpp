@@ -59,7 +59,7 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
 {
     setObjectName(QStringLiteral("doctor"));
     setWindowTitle(QStringLiteral("Sonorel Doctor"));
-    resize(1060, 820);
+    theme::resizeWithinScreen(this, {1060, 820});
 
     auto* central = new QWidget(this);
     auto* split = new QHBoxLayout(central);

@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QSvgRenderer>
 #include <QVBoxLayout>
 
@@ -262,6 +264,17 @@ QWidget* sectionHeading(const QString& title, const QString& detail, QWidget* pa
     box->addWidget(titleLabel);
     box->addWidget(detailLabel);
     return heading;
+}
+
+void resizeWithinScreen(QWidget* window, QSize wanted)
+{
+    // The desktop adds its title bar and borders, which Qt learns only once the
+    // window shows: the style's own measures stand in for them.
+    const QStyle* style = window->style();
+    const int border = style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, window);
+    const int title = style->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window);
+    const QSize room = window->screen()->availableGeometry().size() - QSize(2 * border, title + 2 * border);
+    window->resize(wanted.boundedTo(room));
 }
 
 }  // namespace sonorel::theme

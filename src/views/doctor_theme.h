@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QList>
 #include <QPalette>
+#include <QSize>
 #include <QString>
 #include <QVariant>
 
@@ -16,6 +17,7 @@ class QLabel;
 class QLayout;
 class QPushButton;
 class QVBoxLayout;
+class QWidget;
 
 namespace sonorel::theme {
 
@@ -81,5 +83,7 @@ QVBoxLayout* pageLayout(QWidget* page, const QString& name);
 QWidget* buttonRow(QWidget* parent, const QList<QWidget*>& leading, const QList<QWidget*>& trailing = {});
 // A page's heading: its title over one line of detail in the secondary colour.
 QWidget* sectionHeading(const QString& title, const QString& detail, QWidget* parent);
+// A window's first size: `wanted`, or less where the screen it opens on has less room.
+void resizeWithinScreen(QWidget* window, QSize wanted);
 
 }  // namespace sonorel::theme

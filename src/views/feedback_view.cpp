@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -57,12 +58,13 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
     const QColor secondary = theme::secondaryText(palette());
     const QColor orange = theme::stateColor(CheckState::warning, palette());
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 22, 24, 16);
+    // The side margins are inside the form, so that its scroll bar runs along the window's edge.
+    layout->setContentsMargins(0, 0, 0, 16);
     layout->setSpacing(14);
 
     m_form = new QWidget(this);
     auto* form = new QVBoxLayout(m_form);
-    form->setContentsMargins(0, 0, 0, 0);
+    form->setContentsMargins(24, 22, 24, 0);
     form->setSpacing(10);
     m_heading = new QLabel(m_form);
     m_heading->setObjectName(QStringLiteral("feedback-heading"));
@@ -104,7 +106,7 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
     m_message->setObjectName(QStringLiteral("feedback-message"));
     m_message->setAccessibleName(QStringLiteral("Feedback message"));
     m_message->setTabChangesFocus(true);
-    m_message->setMinimumHeight(160);
+    m_message->setMinimumHeight(m_message->fontMetrics().lineSpacing() * 8 + 2 * m_message->frameWidth());
     m_messageLabel->setBuddy(m_message);
     connect(m_message, &QPlainTextEdit::textChanged, this,
             [this] { m_feedback.composer().setMessage(m_message->toPlainText()); });
@@ -176,7 +178,13 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
     form->addWidget(wrapped(QStringLiteral("Sends your message, category, optional email, and app and system versions "
                                            "to MurmexKit. The audio summary is included only if you choose it."),
                             m_form, secondary, 8.5));
-    layout->addWidget(m_form, 1);
+    // The form scrolls rather than squeezes its texts on a short screen or with the summary open.
+    m_formArea = new QScrollArea(this);
+    m_formArea->setWidget(m_form);
+    m_formArea->setWidgetResizable(true);
+    m_formArea->setFrameShape(QFrame::NoFrame);
+    m_formArea->setFocusPolicy(Qt::NoFocus);  // it scrolls to the control that has focus
+    layout->addWidget(m_formArea, 1);
 
     m_confirmation = new QWidget(this);
     m_confirmation->setObjectName(QStringLiteral("feedback-confirmation"));
@@ -195,6 +203,7 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
     layout->addWidget(m_confirmation, 1);
 
     auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(24, 0, 24, 0);
     auto* powered = new QHBoxLayout;
     powered->setSpacing(4);
     powered->addWidget(symbol("bubble.left.and.bubble.right", secondary, 14, this));
@@ -279,7 +288,7 @@ void DoctorFeedbackView::refresh()
     const FeedbackComposer& composer = m_feedback.composer();
     const bool sent = composer.phase() == FeedbackComposer::Phase::sent;
     const bool sending = composer.phase() == FeedbackComposer::Phase::sending;
-    m_form->setVisible(!sent);
+    m_formArea->setVisible(!sent);
     m_confirmation->setVisible(sent);
     m_close->setVisible(!sent);
     m_send->setVisible(!sent);
@@ -327,6 +336,20 @@ void DoctorFeedbackView::refresh()
     m_send->setEnabled(composer.canSend());
     m_send->setText(sending ? QStringLiteral("Sending…") : QStringLiteral("Send feedback"));
     m_form->setEnabled(!sending);
+}
+
+std::unique_ptr<QWidget> makeFeedbackWindow(SupportFeedback& feedback)
+{
+    auto window = std::make_unique<QWidget>();
+    window->setObjectName(QStringLiteral("feedback"));
+    window->setWindowTitle(QStringLiteral("Send Feedback"));
+    window->setWindowIcon(theme::appIcon());
+    auto* layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    QWidget* shown = window.get();
+    layout->addWidget(new DoctorFeedbackView(feedback, [shown] { shown->close(); }, shown));
+    theme::resizeWithinScreen(shown, {560, 760});
+    return window;
 }
 
 }  // namespace sonorel

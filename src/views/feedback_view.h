@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QButtonGroup;
 class QCheckBox;
@@ -11,6 +12,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
+class QScrollArea;
 
 namespace sonorel {
 
@@ -44,6 +46,7 @@ private:
 
     SupportFeedback& m_feedback;
     std::function<void()> m_dismiss;
+    QScrollArea* m_formArea = nullptr;
     QWidget* m_form = nullptr;
     QWidget* m_confirmation = nullptr;
     QLabel* m_heading = nullptr;
@@ -64,5 +67,8 @@ private:
     QProgressBar* m_sending = nullptr;
     QPushButton* m_done = nullptr;
 };
+
+// "Send Feedback": the form in a window of its own, sized for the screen it opens on.
+std::unique_ptr<QWidget> makeFeedbackWindow(SupportFeedback& feedback);
 
 }  // namespace sonorel
