@@ -65,8 +65,8 @@ bool FeedbackComposer::isEmailValid() const
 
 bool FeedbackComposer::canSend() const
 {
-    return m_phase == Phase::editing && !m_message.trimmed().isEmpty() && messageLength() <= maximumLength
-        && isEmailValid();
+    return canDeliver() && m_phase == Phase::editing && !m_message.trimmed().isEmpty()
+        && messageLength() <= maximumLength && isEmailValid();
 }
 
 QString FeedbackComposer::finalMessage() const

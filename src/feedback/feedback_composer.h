@@ -32,6 +32,8 @@ public:
     virtual ~FeedbackSending() = default;
     virtual QCoro::Task<void> send(QString message, std::optional<QString> email, FeedbackCategory category,
                                    std::stop_token stop) = 0;
+    // There is a service to send to: known before anything is typed.
+    virtual bool isConfigured() const { return true; }
 };
 
 // The sender has no service to send to (no token or no address in this build).
@@ -71,6 +73,8 @@ public:
     int messageLength() const;
     bool isEmailValid() const;
     bool canSend() const;
+    // Feedback can be sent from here at all; without a service the form offers copying and mail.
+    bool canDeliver() const { return m_sender && m_sender->isConfigured(); }
     QString finalMessage() const;
     void prepare(bool unresolvedRepair, QString summary);
     QCoro::Task<> send();

@@ -36,6 +36,7 @@ public:
     // Throws FeedbackDeliveryError when not configured, before any traffic.
     QCoro::Task<void> send(QString message, std::optional<QString> email, FeedbackCategory category,
                            std::stop_token stop) override;
+    bool isConfigured() const override { return m_service.isConfigured(); }
 
 private:
     FeedbackService m_service;

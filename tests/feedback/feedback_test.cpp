@@ -115,10 +115,12 @@ TEST(murmex_feedback_sender, sends_nothing_without_a_filled_in_token_or_in_the_c
     };
     const char* service = "https://feedback.example.org";
     for (const auto& [url, token] : {std::pair{service, ""}, std::pair{service, "$(MURMEX_FEEDBACK_TOKEN)"},
-                                     std::pair{"http://feedback.example.org", "t0ken"}})
+                                     std::pair{"http://feedback.example.org", "t0ken"}}) {
+        EXPECT_FALSE(sender(url, token).isConfigured()) << url << " " << token;
         EXPECT_THROW(runTask(sender(url, token).send("Hi", std::nullopt, FeedbackCategory::bug, {})),
-                     FeedbackDeliveryError)
-            << url << " " << token;
+                     FeedbackDeliveryError);
+    }
+    EXPECT_TRUE(sender(service, "t0ken").isConfigured());
     EXPECT_TRUE(submitted.empty());
     std::stop_source closed;
     closed.request_stop();
