@@ -40,6 +40,8 @@ struct DoctorNotice {
     std::string title;
     std::string detail;
     bool isError = false;
+    // After a repair that did not help: feedback about it is one of the next steps.
+    bool offersFeedback = false;
     bool operator==(const DoctorNotice&) const = default;
 };
 

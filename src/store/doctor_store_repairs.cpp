@@ -331,9 +331,10 @@ QCoro::Task<> DoctorStore::reportListeningResult(bool better)
     emit repairStateChanged();
     if (!better) {
         setSelectedPage(DoctorPage::troubleshoot);
-        showNotice("Let’s take a closer look.",
-                   "Follow the checks for this symptom in Troubleshoot. Device recovery alone cannot confirm clean "
-                   "sound.");
+        setNotice(DoctorNotice{m_services.newId(), "Let’s take a closer look.",
+                               "Follow the checks for this symptom in Troubleshoot, or tell us what you hear. Device "
+                               "recovery alone cannot confirm clean sound.",
+                               false, true});
     } else if (saved != false && !(m_notice && m_notice->isError)) {
         showNotice("Your result is saved.",
                    saved == true ? "This output is saved as confirmed working for recovery after sleep."

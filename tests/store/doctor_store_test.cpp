@@ -184,6 +184,10 @@ TEST_F(doctor_store, a_repair_asks_to_listen_a_positive_answer_saves_the_output_
     run(store->perform(RepairAction::restartAudio));
     store->dismissListeningQuestion();
     EXPECT_FALSE(store->awaitingFeedback());
+    // Still a problem: the next step is Troubleshoot, with feedback one choice there.
+    run(store->reportListeningResult(false));
+    EXPECT_EQ(store->selectedPage(), DoctorPage::troubleshoot);
+    EXPECT_TRUE(store->notice()->offersFeedback);
 }
 
 TEST_F(doctor_store, a_failed_step_ends_the_run_and_keeps_what_was_verified_undoable)
