@@ -168,6 +168,9 @@ MenuBarDoctorView::MenuBarDoctorView(DoctorStore& store, PanelActions actions, Q
 void MenuBarDoctorView::popUp(const QRect& anchor)
 {
     m_anchor = anchor;
+    // Made before it is placed: the position then counts the frame the window
+    // really has (none, for a popup), not one guessed for a window still to come.
+    create();
     layout()->activate();
     fitHeight();
     place();
