@@ -40,7 +40,6 @@ struct NoDesktop final : DesktopServices {
     }
 };
 
-// Light and dark, as a desktop would set them.
 // The control exists and would be on screen with `root`.
 inline bool shows(QWidget& root, const char* name)
 {
@@ -48,6 +47,7 @@ inline bool shows(QWidget& root, const char* name)
     return widget && widget->isVisibleTo(&root);
 }
 
+// Light and dark, as a desktop would set them.
 inline void usePalette(bool dark)
 {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

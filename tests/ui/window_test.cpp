@@ -37,12 +37,6 @@ TEST_F(window, the_overview_shows_the_reading_and_offers_one_button_per_row)
     EXPECT_TRUE(find<QLabel>(before, "last-checked")->text().isEmpty());
     runTask(store->refresh());
 
-    for (const bool dark : {false, true}) {
-        usePalette(dark);
-        MainWindow main(*store, {});
-        main.resize(1060, 820);
-        screenshot(main, dark ? "overview-muted-dark" : "overview-muted-light");
-    }
     OverviewView page(*store);
     EXPECT_TRUE(find<QLabel>(page, "last-checked")->text().startsWith("Checked "));
     EXPECT_EQ(find<QPushButton>(*find(page, "check-volume"), "check-action")->text(), "Restore sound");
@@ -58,18 +52,9 @@ TEST_F(window, the_overview_shows_the_reading_and_offers_one_button_per_row)
     EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
                             [](QLabel* l) { return l->text() == "No format  ·  Connect a device"; }));
 
-    usePalette(false);
-    server->state = snapshot({output(1, "Speakers"), input(2, "Microphone")}, 1, 2);
-    server->state.devices[0].bufferFrames = 512;
-    runTask(store->refresh());
-    MainWindow healthy(*store, {});
-    healthy.resize(1060, 820);
-    screenshot(healthy, "overview-healthy");
-
     server->failRead(server->reads + 1);
     runTask(store->refresh());
     MainWindow unreadable(*store, {});
-    unreadable.resize(1060, 820);
     screenshot(unreadable, "overview-unreadable");
 }
 
@@ -101,7 +86,6 @@ TEST_F(window, quick_fix_waits_while_fixing_or_while_input_would_be_disturbed)
     for (auto* button : fixing.findChildren<QPushButton*>(QStringLiteral("check-action")))
         EXPECT_FALSE(button->isEnabled()) << button->text().toStdString();
     MainWindow main(*store, {});
-    main.resize(1060, 820);
     screenshot(main, "overview-fixing");
     pauseGate->finish();
     runTask(std::move(running));
@@ -145,12 +129,6 @@ TEST_F(window, the_tray_panel_enables_what_can_run_now)
 {
     start(snapshot({mutedSpeakers(), output(2, "HDMI")}, 1));
     int opened = 0;
-    for (const bool dark : {false, true}) {
-        usePalette(dark);
-        MenuBarDoctorView panel(*store, {});
-        panel.adjustSize();
-        screenshot(panel, dark ? "tray-panel-dark" : "tray-panel-light");
-    }
     MenuBarDoctorView panel(*store, {[&] { ++opened; }, {}, {}, {}});
     const auto actions = panel.moreActions()->actions();
     const auto action = [&](const char* text) {
