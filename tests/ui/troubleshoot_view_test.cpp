@@ -263,29 +263,6 @@ TEST_F(troubleshoot, the_comparison_reveals_its_steps_as_they_are_rated)
 
 }  // namespace
 
-TEST_F(troubleshoot, every_topic_in_the_focus_box_light_and_dark)
-{
-    auto buds = headphones();
-    buds.balance = 0.3f;
-    buds.outputControls = {control(1, 0.8f, false), control(2, 0.4f, false)};
-    auto reading = snapshot({output(1, "Speakers"), input(2, "Microphone"), buds}, 3, 2, 1);
-    reading.clients = {client(7, "Firefox", {3}), client(8, "Voice Recorder", {}, true)};
-    reading.appStreams = {{12, "Firefox", std::nullopt, 70, 3, 0.8f, false, true, false}};
-    start(reading);
-    for (const bool dark : {false, true}) {
-        usePalette(dark);
-        MainWindow window(*store, {});
-        window.resize(1060, 900);
-        store->setSelectedPage(DoctorPage::troubleshoot);
-        for (const auto& [intent, name] : repairIntentNames) {
-            store->setIntent(intent);
-            screenshot(window, QStringLiteral("troubleshoot-%1%2").arg(QLatin1String(name.data(), name.size()),
-                                                                     dark ? QStringLiteral("-dark") : QString()));
-        }
-    }
-    store->setSelectedPage(DoctorPage::overview);
-}
-
 // The causes of silence Linux users meet most, each with its repair where the
 // user looks: the stand-in output of a card turned off, an unplugged
 // connector, and one app muted, at zero and sent to another output.
