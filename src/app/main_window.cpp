@@ -70,7 +70,7 @@ MainWindow::MainWindow(DoctorStore& store, WindowActions actions, QWidget* paren
     auto* detail = new QVBoxLayout;
     detail->setContentsMargins(12, 8, 12, 0);
     detail->setSpacing(8);
-    detail->addWidget(new ListeningBanner(store, m_actions.openFeedback, central));
+    detail->addWidget(new ListeningBanner(store, {}, central));
     detail->addWidget(new NoticeView(store, m_actions.openFeedback, central));
     m_pages = new QStackedWidget(central);
     detail->addWidget(m_pages, 1);

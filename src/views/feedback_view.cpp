@@ -8,6 +8,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -18,6 +19,9 @@
 #include <QProgressBar>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
 #include <QVBoxLayout>
 
 namespace sonorel {
@@ -73,6 +77,10 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
     form->addWidget(wrapped(QStringLiteral("Tell us what you hear and what you tried. Your feedback helps improve this "
                                            "free app."),
                             m_form, secondary));
+    // Said before anything is typed: this build has nowhere to send to.
+    m_noService = wrapped({}, m_form, palette().color(QPalette::WindowText));
+    m_noService->setObjectName(QStringLiteral("feedback-no-service"));
+    form->addWidget(m_noService);
 
     form->addSpacing(4);
     form->addWidget(new QLabel(QStringLiteral("What’s this about?"), m_form));
@@ -175,9 +183,10 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
     errorRow->addLayout(errorColumn, 1);
     form->addWidget(m_error);
 
-    form->addWidget(wrapped(QStringLiteral("Sends your message, category, optional email, and app and system versions "
-                                           "to MurmexKit. The audio summary is included only if you choose it."),
-                            m_form, secondary, 8.5));
+    m_sendsText = wrapped(QStringLiteral("Sends your message, category, optional email, and app and system versions "
+                                         "to MurmexKit. The audio summary is included only if you choose it."),
+                          m_form, secondary, 8.5);
+    form->addWidget(m_sendsText);
     // The form scrolls rather than squeezes its texts on a short screen or with the summary open.
     m_formArea = new QScrollArea(this);
     m_formArea->setWidget(m_form);
@@ -204,11 +213,13 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
 
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(24, 0, 24, 0);
-    auto* powered = new QHBoxLayout;
+    m_powered = new QWidget(this);
+    auto* powered = new QHBoxLayout(m_powered);
+    powered->setContentsMargins(0, 0, 0, 0);
     powered->setSpacing(4);
-    powered->addWidget(symbol("bubble.left.and.bubble.right", secondary, 14, this));
-    powered->addWidget(theme::label(QStringLiteral("Powered by MurmexKit"), this, secondary, 8.5));
-    footer->addLayout(powered);
+    powered->addWidget(symbol("bubble.left.and.bubble.right", secondary, 14, m_powered));
+    powered->addWidget(theme::label(QStringLiteral("Powered by MurmexKit"), m_powered, secondary, 8.5));
+    footer->addWidget(m_powered);
     footer->addStretch();
     m_sending = new QProgressBar(this);
     m_sending->setRange(0, 0);
@@ -234,6 +245,32 @@ DoctorFeedbackView::DoctorFeedbackView(SupportFeedback& feedback, std::function<
             m_feedback.composer().send();
     });
     footer->addWidget(m_send);
+    // Without a service the message leaves by the clipboard or the mail app.
+    m_mailSupport = new QPushButton(QStringLiteral("Email support"), this);
+    m_mailSupport->setObjectName(QStringLiteral("feedback-mail-support"));
+    connect(m_mailSupport, &QPushButton::clicked, this, [this] {
+        const FeedbackComposer& written = m_feedback.composer();
+        QUrlQuery query;
+        query.addQueryItem(QStringLiteral("subject"), QStringLiteral("Sonorel Doctor feedback"));
+        query.addQueryItem(QStringLiteral("body"), written.finalMessage());
+        QUrl mail(QStringLiteral("mailto:") + written.supportAddress());
+        mail.setQuery(query);
+        QDesktopServices::openUrl(mail);
+    });
+    footer->addWidget(m_mailSupport);
+    m_copyMessage = new QPushButton(QStringLiteral("Copy message"), this);
+    m_copyMessage->setObjectName(QStringLiteral("feedback-copy-message"));
+    theme::makePrimary(m_copyMessage);
+    m_copied = new QTimer(this);
+    m_copied->setSingleShot(true);
+    m_copied->setInterval(2000);
+    connect(m_copied, &QTimer::timeout, this, &DoctorFeedbackView::refresh);
+    connect(m_copyMessage, &QPushButton::clicked, this, [this] {
+        QGuiApplication::clipboard()->setText(m_feedback.composer().finalMessage());
+        m_copied->start();
+        refresh();
+    });
+    footer->addWidget(m_copyMessage);
     m_done = new QPushButton(QStringLiteral("Done"), this);
     m_done->setObjectName(QStringLiteral("feedback-done"));
     m_done->setDefault(true);
@@ -271,8 +308,10 @@ void DoctorFeedbackView::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (!m_feedback.composer().context() && !m_feedback.isPreparing())
         m_feedback.prepareFeedback(false);
+    // Focus starts at the top of the form, so that Tab walks it in reading order.
     if (m_feedback.composer().phase() == FeedbackComposer::Phase::editing)
-        m_message->setFocus();
+        if (QAbstractButton* category = m_category->checkedButton())
+            category->setFocus();
 }
 
 void DoctorFeedbackView::hideEvent(QHideEvent* event)
@@ -291,7 +330,25 @@ void DoctorFeedbackView::refresh()
     m_formArea->setVisible(!sent);
     m_confirmation->setVisible(sent);
     m_close->setVisible(!sent);
-    m_send->setVisible(!sent);
+    const bool deliver = composer.canDeliver();
+    m_send->setVisible(!sent && deliver);
+    m_sendsText->setVisible(deliver);
+    m_powered->setVisible(deliver);
+    m_noService->setVisible(!deliver);
+    m_noService->setText(
+        composer.supportAddress().isEmpty()
+            ? QStringLiteral("Feedback can’t be sent from this copy of Sonorel Doctor. Write your message here and "
+                             "copy it to keep it.")
+            : QStringLiteral("Feedback can’t be sent from this copy of Sonorel Doctor. Write your message here, then "
+                             "copy it or email it to %1.")
+                  .arg(composer.supportAddress()));
+    m_mailSupport->setVisible(!deliver && !composer.supportAddress().isEmpty());
+    m_copyMessage->setVisible(!deliver);
+    const bool copied = m_copied->isActive();
+    m_copyMessage->setText(copied ? QStringLiteral("Copied") : QStringLiteral("Copy message"));
+    theme::showSymbol(m_copyMessage, copied ? "checkmark" : "doc.on.doc", palette().color(QPalette::ButtonText));
+    m_copyMessage->setEnabled(!composer.message().trimmed().isEmpty());
+    m_mailSupport->setEnabled(!composer.message().trimmed().isEmpty());
     m_done->setVisible(sent);
     m_sending->setVisible(sending);
 

@@ -62,6 +62,12 @@ private:
     QWidget* m_error = nullptr;
     QLabel* m_errorText = nullptr;
     QLabel* m_emailSupport = nullptr;
+    QLabel* m_noService = nullptr;
+    QLabel* m_sendsText = nullptr;
+    QWidget* m_powered = nullptr;
+    QPushButton* m_copyMessage = nullptr;
+    QPushButton* m_mailSupport = nullptr;
+    QTimer* m_copied = nullptr;
     QPushButton* m_close = nullptr;
     QPushButton* m_send = nullptr;
     QProgressBar* m_sending = nullptr;

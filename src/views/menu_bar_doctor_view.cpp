@@ -84,7 +84,7 @@ MenuBarDoctorView::MenuBarDoctorView(DoctorStore& store, PanelActions actions, Q
     layout->addWidget(m_blocked);
 
     layout->addWidget(new NoticeView(store, m_actions.openFeedback, this));
-    layout->addWidget(new ListeningBanner(store, m_actions.openFeedback, this));
+    layout->addWidget(new ListeningBanner(store, m_actions.openDoctor, this));
 
     auto* card = new QFrame(this);
     card->setFrameShape(QFrame::StyledPanel);

@@ -54,7 +54,13 @@ NoticeView::NoticeView(DoctorStore& store, FeedbackOpener openFeedback, QWidget*
     m_restartAnyway->setObjectName(QStringLiteral("notice-restart-anyway"));
     connect(m_restartAnyway, &QPushButton::clicked, this, [this] { m_store.restartUnanswered(); });
     layout->addWidget(m_restartAnyway, 0, Qt::AlignVCenter);
-    m_feedback = new DoctorFeedbackButton(std::move(openFeedback), false, this);
+    // About the repair that did not help when the notice says so; else about the error.
+    m_feedback = new DoctorFeedbackButton(
+        [this, open = std::move(openFeedback)](bool) {
+            if (open)
+                open(m_store.notice() && m_store.notice()->offersFeedback);
+        },
+        false, this);
     layout->addWidget(m_feedback, 0, Qt::AlignVCenter);
     auto* dismiss = closeButton(this, "notice-dismiss", QStringLiteral("Dismiss"));
     connect(dismiss, &QPushButton::clicked, this, [this] { m_store.setNotice(std::nullopt); });
@@ -78,7 +84,7 @@ void NoticeView::refresh()
     m_detail->setText(QString::fromStdString(notice->detail));
     m_detail->setVisible(!notice->detail.empty());
     m_restartAnyway->setVisible(m_store.offersUnansweredRestart());
-    m_feedback->setVisible(error && !m_store.offersUnansweredRestart());
+    m_feedback->setVisible((error || notice->offersFeedback) && !m_store.offersUnansweredRestart());
     // Spoken at once, as the notice appears: screen readers would not find it otherwise.
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::Alert);
@@ -86,7 +92,7 @@ void NoticeView::refresh()
     }
 }
 
-ListeningBanner::ListeningBanner(DoctorStore& store, FeedbackOpener openFeedback, QWidget* parent)
+ListeningBanner::ListeningBanner(DoctorStore& store, std::function<void()> showNextStep, QWidget* parent)
     : QFrame(parent), m_store(store)
 {
     setObjectName(QStringLiteral("repair-feedback"));
@@ -107,12 +113,13 @@ ListeningBanner::ListeningBanner(DoctorStore& store, FeedbackOpener openFeedback
     layout->addWidget(worse);
     layout->addWidget(close, 0, Qt::AlignTop);
     connect(better, &QPushButton::clicked, this, [this] { m_store.reportListeningResult(true); });
-    connect(worse, &QPushButton::clicked, this, [this, openFeedback]() -> QCoro::Task<> {
+    // The next troubleshooting step, where feedback is one choice.
+    connect(worse, &QPushButton::clicked, this, [this, showNextStep]() -> QCoro::Task<> {
         QPointer<ListeningBanner> self(this);
-        auto open = openFeedback;
+        auto show = showNextStep;
         co_await m_store.reportListeningResult(false);
-        if (self && open)
-            open(true);
+        if (self && show)
+            show();
     });
     connect(&m_store, &DoctorStore::repairStateChanged, this, &ListeningBanner::refresh);
     refresh();

@@ -37,9 +37,9 @@ class ListeningBanner final : public QFrame {
     Q_OBJECT
 
 public:
-    // "Still a problem" opens feedback about the unresolved repair once the
-    // answer is recorded.
-    ListeningBanner(DoctorStore& store, FeedbackOpener openFeedback, QWidget* parent = nullptr);
+    // "Still a problem" leads to Troubleshoot once the answer is recorded;
+    // `showNextStep` brings it into view (the window, from the tray panel).
+    ListeningBanner(DoctorStore& store, std::function<void()> showNextStep, QWidget* parent = nullptr);
 
 private:
     void refresh();

@@ -24,6 +24,7 @@ namespace {
 struct ScriptedSender final : FeedbackSending {
     std::vector<QString> sent;
     std::exception_ptr failure;
+    bool configured = true;
     bool hold = false;  // for up to two seconds, or until stopped
     int stopped = 0;
     QCoro::Task<void> send(QString message, std::optional<QString>, FeedbackCategory, std::stop_token stop) override
@@ -39,6 +40,7 @@ struct ScriptedSender final : FeedbackSending {
         }
         sent.push_back(message);
     }
+    bool isConfigured() const override { return configured; }
 };
 
 class feedbackWindow : public StoreFixture {
@@ -99,11 +101,10 @@ TEST_F(feedbackWindow, send_waits_for_a_message_and_a_valid_address)
     EXPECT_EQ(dismissed, 1);
 }
 
-TEST_F(feedbackWindow, a_failed_send_keeps_the_text_and_offers_a_copy)
+TEST_F(feedbackWindow, a_failed_send_keeps_the_text_and_without_a_service_copying_comes_first)
 {
-    sender->failure = std::make_exception_ptr(FeedbackDeliveryError());
+    sender->failure = std::make_exception_ptr(std::runtime_error("offline"));
     DoctorFeedbackView view(*feedback, {});
-    view.resize(560, 760);
     view.show();  // appearing prepares the form
     runTask(store->refresh());
     ASSERT_TRUE(feedback->composer().context().has_value());
@@ -112,11 +113,26 @@ TEST_F(feedbackWindow, a_failed_send_keeps_the_text_and_offers_a_copy)
     type(view, "feedback-message", "No sound after sleep.");
     find<QPushButton>(view, "feedback-send")->click();
     EXPECT_TRUE(shows(view, "feedback-error"));
-    EXPECT_TRUE(find<QLabel>(view, "feedback-email-support")->text().contains("mailto:help@example.org"));
     EXPECT_EQ(find<QPlainTextEdit>(view, "feedback-message")->toPlainText(), "No sound after sleep.");
     find<QPushButton>(view, "feedback-copy")->click();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "No sound after sleep.");
     screenshot(view, "feedback-error");
+
+    // No service in this build: said before anything is typed, and nothing offers to send.
+    sender->configured = false;
+    SupportFeedback unsent(*store, sender, QStringLiteral("help@example.org"));
+    DoctorFeedbackView form(unsent, {});
+    form.show();
+    EXPECT_TRUE(find<QLabel>(form, "feedback-no-service")->text().endsWith("email it to help@example.org."));
+    EXPECT_FALSE(shows(form, "feedback-send"));
+    auto* copy = find<QPushButton>(form, "feedback-copy-message");
+    EXPECT_FALSE(copy->isEnabled());
+    type(form, "feedback-message", "Crackles.");
+    copy->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "Crackles.");
+    EXPECT_EQ(copy->text(), "Copied");
+    EXPECT_TRUE(shows(form, "feedback-mail-support"));
+    screenshot(form, "feedback-no-service");
 }
 
 TEST_F(feedbackWindow, close_and_escape_stop_a_send_in_flight_and_keep_the_message)

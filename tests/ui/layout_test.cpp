@@ -9,6 +9,7 @@
 #include "views/feedback_view.h"
 #include "views/menu_bar_doctor_view.h"
 
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,7 +85,10 @@ QStringList faultsShowing(QWidget& window, const QString& state)
                               || qobject_cast<QPlainTextEdit*>(widget))
                           && !widget->objectName().startsWith(QLatin1String("qt_"));
         QString spoken = widget->accessibleName().isEmpty() && button ? button->text() : widget->accessibleName();
-        if (control && (!(widget->focusPolicy() & Qt::TabFocus) || spoken.remove(u'&').trimmed().isEmpty()))
+        // One Tab stop leads into a group of choices, arrows move within it.
+        const bool reachable = (widget->focusPolicy() & Qt::TabFocus) || (button && button->group()
+                                                                          && button->group()->exclusive());
+        if (control && (!reachable || spoken.remove(u'&').trimmed().isEmpty()))
             fault(widget, QStringLiteral(" is out of Tab's reach or unnamed"));
     }
     return found;
