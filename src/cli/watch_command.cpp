@@ -95,6 +95,7 @@ private:
 };
 
 const QCommandLineOption checksOption("checks", "Also print the nine checks.");
+const QCommandLineOption formatOption("format", "waybar: one status-bar line per change instead.", "FORMAT");
 
 }  // namespace
 
@@ -102,7 +103,11 @@ int runWatch(const QStringList& arguments, std::ostream& out, std::ostream& err)
 {
     QCommandLineParser parser;
     parser.addOption(checksOption);
+    parser.addOption(formatOption);
     parseOptions(parser, arguments, "watch");
+    const bool bar = parser.isSet(formatOption);
+    if (bar && parser.value(formatOption) != QLatin1String("waybar"))
+        throw UsageError("watch: --format takes waybar");
 
     QEventLoop loop;
     std::optional<int> status;
@@ -140,10 +145,16 @@ int runWatch(const QStringList& arguments, std::ostream& out, std::ostream& err)
             reportWriteFailure(err, *cause);
         end(*cause == EPIPE ? 0 : exitFailure);
     };
-    QObject::connect(&store, &DoctorStore::activityAdded, &store,
-                     [&](const ActivityEntry& entry) { print(WatchLines::entryLine(entry)); });
-    QObject::connect(&store, &DoctorStore::readingChanged, &store,
-                     [&] { print(lines.afterReading(store.snapshot(), store.checks())); });
+    // A bar shows the state, not the events that led to it.
+    if (bar) {
+        QObject::connect(&store, &DoctorStore::readingChanged, &store,
+                         [&] { print(lines.barLineAfterReading(store.snapshot(), store.checks())); });
+    } else {
+        QObject::connect(&store, &DoctorStore::activityAdded, &store,
+                         [&](const ActivityEntry& entry) { print(WatchLines::entryLine(entry)); });
+        QObject::connect(&store, &DoctorStore::readingChanged, &store,
+                         [&] { print(lines.afterReading(store.snapshot(), store.checks())); });
+    }
     if (!status)
         loop.exec();
     return status.value_or(0);

@@ -1,8 +1,11 @@
 #include "cli/watch_lines.h"
 
 #include "cli/command_support.h"
+#include "diagnostics/health_summary.h"
 
 #include <nlohmann/json.hpp>
+
+#include <algorithm>
 
 namespace sonorel {
 
@@ -33,6 +36,32 @@ std::string defaultChange(const std::optional<std::string>& before, const AudioD
 }
 
 }  // namespace
+
+std::string WatchLines::barLineAfterReading(const AudioSnapshot& snapshot, const std::vector<DiagnosticCheck>& checks)
+{
+    // The worst state names the class a bar styles by: unavailable, issue, warning, note or healthy.
+    std::string state = "healthy";
+    for (const auto& [worse, name] : {std::pair{CheckState::note, "note"}, std::pair{CheckState::warning, "warning"},
+                                      std::pair{CheckState::issue, "issue"}})
+        if (std::any_of(checks.begin(), checks.end(), [worse](const DiagnosticCheck& c) { return c.state == worse; }))
+            state = name;
+    if (snapshot.readError)
+        state = "unavailable";
+    std::string tooltip = HealthSummary::headline(checks, false, snapshot.readError);
+    for (const auto& check : checks)
+        if (check.state == CheckState::issue || check.state == CheckState::warning)
+            tooltip += "\n" + std::string(title(check.kind)) + ": " + check.detail;
+    nlohmann::ordered_json object;
+    object["text"] = HealthSummary::statusLine(checks, false, snapshot.readError);
+    object["tooltip"] = tooltip;
+    object["class"] = state;
+    object["alt"] = state;
+    std::string text = object.dump() + "\n";
+    if (text == m_barLine)
+        return {};
+    m_barLine = text;
+    return text;
+}
 
 std::string WatchLines::entryLine(const ActivityEntry& entry)
 {

@@ -24,7 +24,12 @@ public:
     // at the first reading and whenever one of them changes state.
     std::string afterReading(const AudioSnapshot& snapshot, const std::vector<DiagnosticCheck>& checks);
 
+    // A status bar's module line ({"text", "tooltip", "class", "alt"}, as
+    // waybar's custom modules read it) when it differs from the last one.
+    std::string barLineAfterReading(const AudioSnapshot& snapshot, const std::vector<DiagnosticCheck>& checks);
+
 private:
+    std::string m_barLine;
     bool m_withChecks;
     bool m_hasRead = false;
     bool m_unreadable = false;

@@ -59,5 +59,28 @@ TEST(watch_lines, a_reading_adds_a_line_only_for_what_changed)
     EXPECT_EQ(titles(s, CheckState::unknown), Said{"Audio service available again: Audio settings can be read again."});
 }
 
+// A status bar gets the state, once per change: its word, the headline and what
+// needs attention, and a class to style by.
+TEST(watch_lines, a_bar_line_says_the_state_once_per_change)
+{
+    WatchLines lines(false);
+    const AudioSnapshot s = snapshot({output(1, "Speakers")}, 1);
+    const std::vector<DiagnosticCheck> good{{CheckKind::output, CheckState::passed, "Speakers is the output.", {}}};
+    const json healthy = json::parse(lines.barLineAfterReading(s, good));
+    EXPECT_EQ(healthy["text"], "No faults detected");
+    EXPECT_EQ(healthy["class"], "healthy");
+    EXPECT_EQ(lines.barLineAfterReading(s, good), "");
+    const std::vector<DiagnosticCheck> muted{{CheckKind::output, CheckState::passed, "", {}},
+                                             {CheckKind::volume, CheckState::issue, "Output is muted.", {}}};
+    const json issue = json::parse(lines.barLineAfterReading(s, muted));
+    EXPECT_EQ(issue["class"], "issue");
+    EXPECT_EQ(issue["alt"], "issue");
+    EXPECT_EQ(issue["text"], "1 thing to check");
+    EXPECT_TRUE(issue["tooltip"].get<std::string>().ends_with("\nVolume & mute: Output is muted.")) << issue["tooltip"];
+    AudioSnapshot gone = snapshot({});
+    gone.readError = "The audio service is unavailable.";
+    EXPECT_EQ(json::parse(lines.barLineAfterReading(gone, {}))["class"], "unavailable");
+}
+
 }  // namespace
 }  // namespace sonorel
