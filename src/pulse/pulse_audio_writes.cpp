@@ -190,19 +190,22 @@ void PulseAudioSystem::writeAppStream(const AudioSetting& setting)
                 runCommand([&](void* w) {
                     return pa_context_move_sink_input_by_index(m_context, index, sink, onSuccess, w);
                 });
-                // WirePlumber, not pipewire-pulse, moves the stream a moment
-                // after the answer: wait (bounded) so the caller's read-back sees it.
-                const auto start = std::chrono::steady_clock::now();
-                while (std::chrono::steady_clock::now() - start < defaultSettleTime) {
-                    const AudioSnapshot now = snapshot();
-                    const AppStream* moved = now.readError ? nullptr : now.appStream(index, app);
-                    if (!moved || moved->outputID == deviceID(true, sink))
-                        break;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                }
             }
         },
         setting.value);
+    // WirePlumber, not pipewire-pulse, moves the stream a moment after the
+    // answer, and pipewire-pulse shows a stream's new mute or volume only once
+    // its node has applied it, later on a busy machine: wait (bounded) so the
+    // caller's read-back sees the change.
+    if (!m_isPipeWire && !std::holds_alternative<AudioSetting::AppOutput>(setting.value))
+        return;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < defaultSettleTime) {
+        const AudioSnapshot now = snapshot();
+        if (now.readError || !now.appStream(index, app) || now.confirms(setting))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 void PulseAudioSystem::writeDefault(bool isSink, const std::string& name)
