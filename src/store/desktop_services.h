@@ -41,7 +41,7 @@ bool openInstalledSettingsPane(SettingsPane pane);
 // The value of a desktop entry's Exec key that runs `arguments`: each with
 // a reserved character (a space, a quote, `$`, …) in double quotes with `"`,
 // backtick, `$` and `\` escaped, every `%` doubled, then the whole escaped
-// as a string value, as the Desktop Entry Specification asks.
+// as a string value, as desktop entries ask (freedesktop.org desktop-entry format).
 std::string desktopExecValue(const std::vector<std::string>& arguments);
 
 // Launch at login through the XDG autostart entry

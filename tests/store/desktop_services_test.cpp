@@ -13,7 +13,7 @@ using namespace sonorel;
 
 namespace {
 
-TEST(desktop_exec_value, quotes_and_escapes_as_the_desktop_entry_specification_asks)
+TEST(desktop_exec_value, quotes_and_escapes_as_desktop_entries_ask)
 {
     const struct {
         std::vector<std::string> arguments;
