@@ -7,12 +7,6 @@ namespace sonorel {
 
 namespace {
 
-bool offers(const std::vector<DiagnosticCheck>& checks, CheckKind kind, RepairAction action)
-{
-    return std::any_of(checks.begin(), checks.end(),
-                       [&](const DiagnosticCheck& c) { return c.kind == kind && c.action == action; });
-}
-
 std::vector<RepairAction> only(bool condition, RepairAction action)
 {
     return condition ? std::vector{action} : std::vector<RepairAction>{};

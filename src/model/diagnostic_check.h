@@ -3,8 +3,10 @@
 #include "model/enum_text.h"
 #include "model/repair_action.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sonorel {
 
@@ -70,5 +72,12 @@ struct DiagnosticCheck {
     std::optional<RepairAction> action;
     bool operator==(const DiagnosticCheck&) const = default;
 };
+
+// The check of `kind` offers `action` as its repair.
+inline bool offers(const std::vector<DiagnosticCheck>& checks, CheckKind kind, RepairAction action)
+{
+    return std::any_of(checks.begin(), checks.end(),
+                       [&](const DiagnosticCheck& c) { return c.kind == kind && c.action == action; });
+}
 
 }  // namespace sonorel

@@ -112,9 +112,7 @@ std::optional<RepairAction> levelRepair(const std::vector<DiagnosticCheck>& chec
 {
     const CheckKind kind = side == AudioDirection::output ? CheckKind::volume : CheckKind::microphone;
     const RepairAction action = side == AudioDirection::output ? RepairAction::unmute : RepairAction::restoreInput;
-    const bool offered = std::any_of(checks.begin(), checks.end(),
-                                     [&](const DiagnosticCheck& c) { return c.kind == kind && c.action == action; });
-    return offered ? std::optional(action) : std::nullopt;
+    return offers(checks, kind, action) ? std::optional(action) : std::nullopt;
 }
 
 std::string subtitle(const AudioDevice& device, AudioDirection side)

@@ -59,8 +59,7 @@ const DiagnosticCheck* checkOf(const DoctorStore& store, CheckKind kind)
 
 bool offers(const DoctorStore& store, CheckKind kind, RepairAction action)
 {
-    const DiagnosticCheck* check = checkOf(store, kind);
-    return check && check->action == action;
+    return offers(store.checks(), kind, action);
 }
 
 bool needsAttention(const DoctorStore& store, CheckKind kind)
